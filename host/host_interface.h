@@ -1,0 +1,216 @@
+// The zzub host's plug-in interface, as far as Kestrune uses it.
+//
+// The host loads kestrune.dll, calls its two exports and from then on talks to it only through
+// the classes below. Kestrune implements host_collection (machine_collection), host_info
+// (machine_info) and host_plugin (machine_plugin); the host implements host_factory,
+// host_archive and the two streams, and owns host_master_info.
+//
+// ABI. The hosts that users have are 32-bit MSVC programs. Every member function is thiscall
+// (mingw g++'s default for members too) and the callee pops its arguments, so each slot must
+// take exactly the number of 4-byte arguments that the host pushes. The destructors of these
+// classes stand last, after every operation, so the operations line up whether the destructor
+// takes one slot (MSVC) or two (g++). Nothing here returns a struct by value and nothing is
+// overloaded, since MSVC and g++ disagree on both.
+//
+// Threads: every operation runs on the host thread that calls it; the host never overlaps two
+// calls on one object.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace kestrune {
+
+class host_plugin;
+class host_archive;
+class host_info;
+struct host_services;  // the host's own services object; Kestrune never looks inside
+struct host_attribute; // an attribute description; Kestrune announces none
+
+// A global or track parameter, as the host shows and stores it. Plain record; the machine_info
+// that holds it owns it, and the host only borrows it.
+struct host_parameter {
+    int kind;            // 0 note, 1 switch, 2 byte, 3 word: also the value's width (1, 1, 1, 2)
+    const char* title;   // the name in lists; points into the owning description
+    const char* caption; // the longer name; points into the owning description
+    int lowest;          // smallest valid value
+    int highest;         // largest valid value
+    int empty_value;     // the value that means "no change" in a value area
+    int flags;           // 2: carried from the machine parameter's flag 2; 4: on the note
+    int default_value;   // the value of a new instance
+};
+
+// Song position and timing, owned by the host. It may hold more fields than these four;
+// Kestrune reads only these, and only through the pointer the host gives each instance.
+struct host_master_info {
+    int beats_per_minute;
+    int ticks_per_beat;
+    int samples_per_second;
+    int samples_per_tick;
+};
+
+// A stream that the host archive hands out for writing an instance's state.
+class host_outstream {
+public:
+    // Appends size bytes from buffer. Kestrune ignores the answer.
+    virtual int write_bytes(const void* buffer, int size) = 0;
+    // Last, so the slots above line up in both ABIs. The host owns its streams.
+    virtual ~host_outstream() = default;
+};
+
+// A stream that the host archive hands out for reading an instance's state back.
+class host_instream {
+public:
+    // Reads up to size bytes into buffer. Kestrune ignores the answer: what isn't delivered
+    // leaves the buffer as it was.
+    virtual int read_bytes(void* buffer, int size) = 0;
+    virtual ~host_instream() = default; // last; Kestrune never destroys the host's objects
+};
+
+// The host's store of named streams, one per instance in a song. Owned by the host and lent
+// for the length of one call.
+class host_archive {
+public:
+    // The stream to write under name, or null. Kestrune always asks for the name "".
+    virtual host_outstream* output_stream(const char* name) = 0;
+    // The stream to read under name, or null. Kestrune always asks for the name "".
+    virtual host_instream* input_stream(const char* name) = 0;
+    virtual ~host_archive() = default; // last; Kestrune never destroys the host's objects
+};
+
+// The host's receiver of descriptions, handed to host_collection::setup.
+class host_factory {
+public:
+    // Called once per machine found, during setup. The host keeps the pointer; the description
+    // stays valid until the collection's release. The answer is not used.
+    virtual void announce(host_info* info) = 0;
+    virtual ~host_factory() = default; // last; Kestrune never destroys the host's objects
+};
+
+// One plug-in description, as the host lists it. Kestrune's machine_info derives from it and
+// owns everything that the fields point to; the host only reads the fields.
+class host_info {
+public:
+    // Called by the host to create an instance; the host owns the answer (null on failure)
+    // and ends it with host_plugin::release.
+    virtual host_plugin* make_instance() = 0;
+    // Called by the host to store a description in a song. Kestrune stores none: false.
+    virtual bool store_description(host_archive* archive) = 0;
+    // Called only by Kestrune's collection, never by the host.
+    virtual ~host_info() = default;
+
+    int kind = 0;                      // 1 generator, 2 effect
+    int interface_version = 15;        // the host interface version these records follow
+    int flags = 0;                     // 1 for every Kestrune description
+    int fewest_tracks = 0;             // track counts the host may choose from
+    int most_tracks = 0;
+    const char* full_name = "";        // e.g. "Kestrune Sine Pad"
+    const char* short_label = "";      // e.g. "Sine"
+    const char* author = "";
+    const char* command_list = nullptr; // menu entries split by "\n"; entry i runs command i
+    void* library_link = nullptr;      // always null: the host never sees the machine's DLL
+    const char* identity_uri = nullptr; // how songs refer to this description
+    std::vector<host_parameter*> global_params; // one per machine parameter, in its order
+    std::vector<host_parameter*> track_params;  // a generator's Note and Note Command
+    std::vector<host_attribute*> attribute_list; // always empty
+};
+
+// One running plug-in instance. Kestrune's machine_plugin derives from it. The host calls the
+// operations in this order of slots; the answers that need no machine are fixed.
+class host_plugin {
+public:
+    virtual void release() = 0;                     // destroys the instance; its last call
+    virtual void start(host_archive* archive) = 0;  // loads the machine; archive null when new
+    virtual void take_events() = 0;                 // after the host wrote both value areas
+    // Renders count samples of stereo: inputs and outputs each point to a left and a right
+    // array. mode bit 2 asks for output. Answers whether the output holds any sound.
+    virtual bool render(float** inputs, float** outputs, int count, int mode) = 0;
+    virtual void halt() = 0;                             // stop all sound at once
+    virtual void store_state(host_archive* archive) = 0; // write the state into a song
+    virtual void attributes_updated() = 0;               // Kestrune has no attributes
+    virtual void run_command(int index) = 0;             // entry index of command_list
+    virtual void set_tracks(int count) = 0;              // tracks in use from now on
+    virtual void mute(int track) = 0;
+    virtual bool is_muted(int track) = 0;
+    virtual void midi_key(int channel, int value, int velocity) = 0;
+    virtual void raw_event(unsigned data) = 0;
+    // The text for a value of parameter index: global parameters first, then track
+    // parameters. The answer stays valid until the next value_text on this instance.
+    virtual const char* value_text(int index, int value) = 0;
+    virtual const void* envelope_list() = 0;
+    virtual bool start_wave(int wave, int note, float volume) = 0;
+    virtual void end_wave() = 0;
+    virtual int envelope_position(int envelope) = 0;
+    virtual const char* param_text(int param) = 0;
+    virtual bool choose_instrument(const char* name) = 0;
+    virtual void sub_menu(int index, host_outstream* menu) = 0;
+    virtual void input_added(const char* name) = 0;
+    virtual void input_removed(const char* name) = 0;
+    virtual void input_renamed(const char* old_name, const char* new_name) = 0;
+    virtual void mix_input(float** samples, int count, float amp) = 0;
+    virtual void midi_controller(int controller, int channel, int value) = 0;
+    virtual bool input_level(int index, int amp, int pan) = 0;
+    // Called by release only; the host never destroys an instance itself.
+    virtual ~host_plugin() = default;
+
+    // The global value area: set by the instance, written by the host before take_events.
+    unsigned char* global_values = nullptr;
+    // The track value area: set by the instance (null for an effect), written by the host.
+    unsigned char* track_values = nullptr;
+    // Attribute values: Kestrune has none, so always null.
+    int* attribute_values = nullptr;
+    // Set by the host after make_instance and before start; read at every callback query.
+    host_master_info* master_info = nullptr;
+    // Set by the host after make_instance; Kestrune never uses it.
+    host_services* host = nullptr;
+};
+
+// The object that zzub_get_plugincollection hands the host. The host owns it and ends it with
+// release, after releasing every instance made from its descriptions.
+class host_collection {
+public:
+    virtual void setup(host_factory* factory) = 0; // scan and announce every machine
+    // Looks a description up by URI for a song; Kestrune answers null: the host knows the
+    // descriptions only through announce.
+    virtual host_info* info_for_uri(const char* uri, host_archive* archive) = 0;
+    virtual const char* collection_uri() = 0; // Kestrune's collection has none: null
+    virtual void set_option(const char* key, const char* value) = 0; // no options: nothing
+    virtual void release() = 0; // destroys every description, then the collection
+    virtual ~host_collection() = default;
+};
+
+// The 32-bit layouts that MSVC-built hosts use. offsetof on a class with virtual functions is
+// "conditionally supported"; g++ and clang give the plain layout offsets, which is what we pin.
+#if defined(__i386__) || defined(_M_IX86)
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#endif
+static_assert(sizeof(host_parameter) == 32, "host_parameter is eight 32-bit fields");
+static_assert(offsetof(host_parameter, title) == 4 && offsetof(host_parameter, caption) == 8);
+static_assert(offsetof(host_parameter, lowest) == 12 && offsetof(host_parameter, highest) == 16);
+static_assert(offsetof(host_parameter, empty_value) == 20 && offsetof(host_parameter, flags) == 24);
+static_assert(offsetof(host_parameter, default_value) == 28);
+static_assert(offsetof(host_master_info, ticks_per_beat) == 4);
+static_assert(offsetof(host_master_info, samples_per_second) == 8);
+static_assert(offsetof(host_master_info, samples_per_tick) == 12);
+static_assert(sizeof(std::vector<host_parameter*>) == 12,
+              "the host reads each list as three pointers: first, last, end of storage");
+static_assert(offsetof(host_info, kind) == 4 && offsetof(host_info, interface_version) == 8);
+static_assert(offsetof(host_info, flags) == 12 && offsetof(host_info, fewest_tracks) == 16);
+static_assert(offsetof(host_info, most_tracks) == 20 && offsetof(host_info, full_name) == 24);
+static_assert(offsetof(host_info, short_label) == 28 && offsetof(host_info, author) == 32);
+static_assert(offsetof(host_info, command_list) == 36 && offsetof(host_info, library_link) == 40);
+static_assert(offsetof(host_info, identity_uri) == 44 && offsetof(host_info, global_params) == 48);
+static_assert(offsetof(host_info, track_params) == 60 && offsetof(host_info, attribute_list) == 72);
+static_assert(sizeof(host_info) == 84);
+static_assert(offsetof(host_plugin, global_values) == 4 && offsetof(host_plugin, track_values) == 8);
+static_assert(offsetof(host_plugin, attribute_values) == 12);
+static_assert(offsetof(host_plugin, master_info) == 16 && offsetof(host_plugin, host) == 20);
+static_assert(sizeof(host_plugin) == 24);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+} // namespace kestrune

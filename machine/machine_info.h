@@ -1,0 +1,61 @@
+// A machine's description as the host sees it: a host_info built from the machine's own
+// machine_description, while the machine's DLL is loaded for its probe. Everything it points to
+// is its own copy, so the DLL can be unloaded right after.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/host_interface.h"
+#include "machine/machine_interface.h"
+
+namespace kestrune {
+
+// The host-visible copies of one machine parameter's names: at most 31 characters each and a
+// NUL. A host parameter's title and caption point into one of these.
+struct param_name_record {
+    char title[32];
+    char caption[32];
+};
+
+// The prefix of every identity URI, "@" + namespace + "/quillon/". Stored songs refer to
+// machines by these URIs: never change it.
+extern const char identity_uri_prefix[];
+
+class machine_info final : public host_info {
+public:
+    machine_info();
+    machine_info(const machine_info&) = delete;
+    machine_info& operator=(const machine_info&) = delete;
+
+    // A new instance bound to this description, owned by the host; null when memory is short.
+    // The machine itself is loaded only when the instance starts.
+    host_plugin* make_instance() override;
+    // Descriptions aren't stored in songs: always false, and the archive isn't touched.
+    bool store_description(host_archive* archive) override;
+    // Frees the texts, the name records and every host_parameter in the three lists.
+    ~machine_info() override;
+
+    std::string full_name_text;
+    std::string short_label_text;
+    std::string library_path;      // the DLL's full path, as the scan built it
+    std::string author_text;
+    std::string identity_uri_text;
+    std::string command_list_text;
+    // Exactly one record per machine parameter, allocated once before any host parameter
+    // points into it, so the pointers stay valid for the life of the description.
+    std::unique_ptr<param_name_record[]> name_records;
+    int name_record_count = 0;
+};
+
+// Converts a machine's description into a new, complete machine_info for the DLL at path (a
+// non-empty text); the caller owns it. Answers null, having freed everything, when memory runs
+// out, for example for a param_count too large to allocate. Null texts count as empty texts.
+machine_info* build_machine_info(const machine_description& description,
+                                 const char* path) noexcept;
+
+// Replaces every character from with to in a NUL-terminated text; nothing when text is null or
+// from equals to.
+void replace_char(char* text, char from, char to);
+
+} // namespace kestrune

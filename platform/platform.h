@@ -1,0 +1,69 @@
+// Everything Kestrune needs of the operating system, in one place. win32.cpp carries it out
+// with the Win32 calls the product ships with; posix.cpp with their POSIX counterparts, so that
+// the same scan, signature and runtime code runs and is tested on Linux.
+//
+// Texts are single-byte (the ANSI code page on Windows) and paths at most max_path characters
+// with the terminator. None of these functions throws.
+#pragma once
+
+#include <cstddef>
+
+namespace kestrune::platform {
+
+#if defined(_WIN32)
+constexpr char path_separator = '\\';
+#else
+constexpr char path_separator = '/';
+#endif
+
+constexpr std::size_t max_path = 260;       // the platform path limit, terminator included
+constexpr unsigned folder_attribute = 0x10; // GetFileAttributesA's folder bit
+constexpr unsigned no_attributes = 0xffffffffu; // the answer for a path that doesn't exist
+
+using module_handle = void*; // a loaded library or the executable; null means none
+
+// The executable of the host process (GetModuleHandleA(nullptr)); null on failure.
+module_handle executable_module();
+
+// Copies the file path of a loaded module into buffer, as GetModuleFileNameA does: at most
+// size characters, and when the path is longer the copy may lack its terminator. Answers the
+// characters copied; 0 on failure or for a null module.
+unsigned module_file_name(module_handle module, char* buffer, unsigned size);
+
+// Loads a library by path (its initialisation runs); null when it can't be loaded.
+module_handle load_library(const char* path);
+// The address of a named export of a loaded library, or null.
+void* find_export(module_handle library, const char* name);
+// Drops one reference to a library loaded by load_library.
+void free_library(module_handle library);
+
+// A folder search for a wildcard pattern, as FindFirstFileA: "dir/*" gives every entry, "." and
+// ".." included; "dir/*.dll" gives names ending in ".dll" in any case.
+struct search_entry {
+    char name[max_path]; // the entry's name only, without its folder
+};
+using search_handle = void*; // null: nothing found or the folder can't be read
+search_handle find_first(const char* pattern, search_entry& entry);
+bool find_next(search_handle search, search_entry& entry); // false when none is left
+void find_close(search_handle search);
+
+// The attribute bits of a path (folder_attribute marks a folder), or no_attributes.
+unsigned file_attributes(const char* path);
+
+// A modal message box owned by the foreground window; answers the button's code. Natively it
+// writes the caption and the text to standard error and answers 1.
+int message_box(const char* text, const char* caption, unsigned type);
+
+// Runs call(context) and answers true, or false when the call raised anything: a C++
+// exception, and on Windows every structured exception too (a processor fault, or an MSVC
+// C++ exception that our own compiler's catch can't see). Whatever was raised is discarded.
+// The call must not leave by any other way than returning.
+bool guarded_call(void (*call)(void*), void* context);
+
+} // namespace kestrune::platform
+
+namespace kestrune {
+// The library's DLL entry notification, called by the platform with every reason code.
+// Records this library's own module handle at process attach (reason 1); always answers 1.
+int on_attach(platform::module_handle module, unsigned long reason, void* reserved);
+} // namespace kestrune
