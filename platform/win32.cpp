@@ -1,0 +1,1 @@
+// Platform calls: being written.
