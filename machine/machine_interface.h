@@ -16,7 +16,7 @@
 // Natively (Linux), machines are built with g++ and keep g++'s two-slot destructor.
 #pragma once
 
-#include <cstddef>
+#include <stddef.h> // not <cstddef>: freestanding MSVC-mode machines include this header too
 
 #if defined(_WIN32)
 #define MACHINE_CDECL __cdecl
