@@ -1,1 +1,199 @@
-// Platform calls: being written.
+// The platform calls on Linux (glibc): dlopen for libraries, opendir for folder searches,
+// standard error for message boxes. A module handle is what dlopen answers, which glibc makes
+// the module's link_map, so this library's own handle can be had without loading anything.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fnmatch.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace kestrune::platform {
+
+namespace {
+
+// Copies text into buffer as GetModuleFileNameA does: at most size characters, terminated
+// when there is room for the terminator.
+unsigned copy_path(const char* text, char* buffer, unsigned size) {
+    std::size_t length = std::strlen(text);
+    unsigned copied = length < size ? static_cast<unsigned>(length) : size;
+    std::memcpy(buffer, text, copied);
+    if (copied < size) {
+        buffer[copied] = '\0';
+    }
+    return copied;
+}
+
+// One open folder search: the folder's stream and the wildcard for the names in it.
+struct posix_search {
+    DIR* folder;
+    char wildcard[max_path];
+};
+
+// Fills entry from the next name of the search that fits its wildcard; false when none is left.
+bool next_match(posix_search& search, search_entry& entry) {
+    while (dirent* found = readdir(search.folder)) {
+        if (std::strlen(found->d_name) >= sizeof entry.name) {
+            continue;
+        }
+        if (fnmatch(search.wildcard, found->d_name, FNM_CASEFOLD) == 0) {
+            std::strcpy(entry.name, found->d_name);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+module_handle executable_module() {
+    static void* const main_program = dlopen(nullptr, RTLD_LAZY);
+    return main_program;
+}
+
+unsigned module_file_name(module_handle module, char* buffer, unsigned size) {
+    if (module == nullptr || buffer == nullptr || size == 0) {
+        return 0;
+    }
+    link_map* map = nullptr;
+    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        return 0;
+    }
+    if (map->l_name != nullptr && map->l_name[0] != '\0') {
+        return copy_path(map->l_name, buffer, size);
+    }
+    // The main program's map has no name of its own.
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return 0;
+    }
+    path[length] = '\0';
+    return copy_path(path, buffer, size);
+}
+
+module_handle load_library(const char* path) {
+    if (path == nullptr || path[0] == '\0') {
+        return nullptr;
+    }
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* find_export(module_handle library, const char* name) {
+    if (library == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    return dlsym(library, name);
+}
+
+void free_library(module_handle library) {
+    if (library != nullptr) {
+        dlclose(library);
+    }
+}
+
+search_handle find_first(const char* pattern, search_entry& entry) {
+    if (pattern == nullptr) {
+        return nullptr;
+    }
+    std::size_t length = std::strlen(pattern);
+    if (length == 0 || length >= max_path) {
+        return nullptr;
+    }
+    char folder[max_path];
+    std::memcpy(folder, pattern, length + 1);
+    char* cut = std::strrchr(folder, path_separator);
+    const char* wildcard = pattern;
+    if (cut != nullptr) {
+        wildcard = pattern + (cut - folder) + 1;
+        if (cut == folder) {
+            cut[1] = '\0'; // the root folder keeps its separator
+        } else {
+            *cut = '\0';
+        }
+    } else {
+        std::strcpy(folder, ".");
+    }
+
+    auto* search = new (std::nothrow) posix_search;
+    if (search == nullptr) {
+        return nullptr;
+    }
+    std::strcpy(search->wildcard, wildcard);
+    search->folder = opendir(folder);
+    if (search->folder == nullptr || !next_match(*search, entry)) {
+        find_close(search);
+        return nullptr;
+    }
+    return search;
+}
+
+bool find_next(search_handle search, search_entry& entry) {
+    if (search == nullptr) {
+        return false;
+    }
+    return next_match(*static_cast<posix_search*>(search), entry);
+}
+
+void find_close(search_handle search) {
+    auto* open = static_cast<posix_search*>(search);
+    if (open == nullptr) {
+        return;
+    }
+    if (open->folder != nullptr) {
+        closedir(open->folder);
+    }
+    delete open;
+}
+
+unsigned file_attributes(const char* path) {
+    struct stat status;
+    if (path == nullptr || stat(path, &status) != 0) {
+        return no_attributes;
+    }
+    constexpr unsigned normal_attribute = 0x80; // FILE_ATTRIBUTE_NORMAL
+    return S_ISDIR(status.st_mode) ? folder_attribute : normal_attribute;
+}
+
+int message_box(const char* text, const char* caption, unsigned type) {
+    (void)type;
+    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "",
+                 text != nullptr ? text : "");
+    return 1;
+}
+
+bool guarded_call(void (*call)(void*), void* context) {
+    if (call == nullptr) {
+        return true;
+    }
+    try {
+        call(context);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
+// Stands in for DllMain's process attach: hands on_attach this module's handle (the link_map
+// of whichever module this file was linked into) when the module is loaded.
+__attribute__((constructor)) void process_attach() {
+    Dl_info info;
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&process_attach), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP) != 0 &&
+        map != nullptr) {
+        on_attach(map, 1, nullptr);
+    }
+}
+
+} // namespace
+
+} // namespace kestrune::platform
