@@ -1,0 +1,313 @@
+#include "runtime/machine_plugin.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "runtime/about.h"
+#include "runtime/audio.h"
+#include "runtime/state.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr int output_requested = 2; // render's mode bit
+
+// What the guarded destruction needs: plain data only.
+struct destruction {
+    kestrune::machine* target;
+    delete_machine_function delete_export;
+};
+
+void destroy_machine(void* context) {
+    auto* job = static_cast<destruction*>(context);
+    if (job->delete_export != nullptr) {
+        job->delete_export(job->target);
+    } else {
+        destroy_through_destructor(job->target);
+    }
+}
+
+template <class Function>
+Function export_of(platform::module_handle library, const char* name) {
+    return reinterpret_cast<Function>(platform::find_export(library, name));
+}
+
+} // namespace
+
+// --- Construction and destruction -----------------------------------------------------------
+
+machine_plugin::machine_plugin(const machine_info& owner) noexcept
+    : info(&owner), layout(owner.global_params) {
+    std::size_t params = owner.track_params.size();
+    if (params > 0 && params < 0x10000) {
+        int records = static_cast<int>(params) * track_records_per_param;
+        track_area = static_cast<unsigned char*>(
+            std::malloc(static_cast<std::size_t>(records) * track_record_size));
+        if (track_area != nullptr) {
+            track_record_count = records;
+        }
+    }
+    global_values = layout.values;
+    track_values = track_area;
+    attribute_values = nullptr;
+}
+
+machine_plugin* machine_plugin::create(const machine_info& owner) noexcept {
+    auto* instance = new (std::nothrow) machine_plugin(owner);
+    if (instance == nullptr) {
+        return nullptr;
+    }
+    if (!owner.track_params.empty() && instance->track_area == nullptr) {
+        delete instance;
+        return nullptr;
+    }
+    return instance;
+}
+
+machine_plugin::~machine_plugin() {
+    std::free(track_area);
+}
+
+host_plugin* machine_info::make_instance() {
+    return machine_plugin::create(*this);
+}
+
+// --- Lifecycle ------------------------------------------------------------------------------
+
+bool machine_plugin::load_machine() {
+    if (info == nullptr) {
+        return false;
+    }
+    unload_machine();
+    library = platform::load_library(info->library_path.c_str());
+    if (library == nullptr) {
+        return false;
+    }
+    auto get_info = export_of<get_info_function>(library, get_info_export);
+    const machine_description* description = get_info != nullptr ? get_info() : nullptr;
+    if (description == nullptr) {
+        platform::free_library(library);
+        library = nullptr;
+        return false;
+    }
+    machine_params = description->params;
+    machine_param_count = description->params != nullptr && description->param_count > 0
+                              ? description->param_count
+                              : 0;
+    auto create_machine = export_of<create_machine_function>(library, create_machine_export);
+    machine = create_machine != nullptr ? create_machine() : nullptr;
+    if (machine == nullptr) {
+        platform::free_library(library);
+        library = nullptr;
+        machine_params = nullptr;
+        machine_param_count = 0;
+        return false;
+    }
+    machine->callback = static_cast<machine_host_callback*>(this);
+    machine->start_up();
+    return true;
+}
+
+void machine_plugin::unload_machine() {
+    if (machine != nullptr) {
+        destruction job{machine,
+                        export_of<delete_machine_function>(library, delete_machine_export)};
+        platform::guarded_call(destroy_machine, &job); // whatever it raised is discarded
+        machine = nullptr;
+    }
+    if (library != nullptr) {
+        platform::free_library(library);
+        library = nullptr;
+    }
+    machine_params = nullptr;
+    machine_param_count = 0;
+}
+
+void machine_plugin::release() {
+    unload_machine();
+    delete this;
+}
+
+void machine_plugin::start(host_archive* archive) {
+    if (!load_machine() || archive == nullptr) {
+        return;
+    }
+    host_instream* stream = archive->input_stream("");
+    if (stream != nullptr) {
+        read_state_blob(*stream, *machine);
+    }
+}
+
+void machine_plugin::store_state(host_archive* archive) {
+    if (archive == nullptr || machine == nullptr) {
+        return;
+    }
+    host_outstream* stream = archive->output_stream("");
+    if (stream != nullptr) {
+        write_state_blob(*machine, *stream);
+    }
+}
+
+// --- Events and value texts -----------------------------------------------------------------
+
+event_source machine_plugin::events() const {
+    event_source source;
+    source.layout = &layout;
+    source.host_params = &info->global_params;
+    source.machine_params = machine_params;
+    source.machine_param_count = machine_param_count;
+    source.track_area = track_area;
+    source.track_records = track_record_count;
+    source.track_count = track_count;
+    return source;
+}
+
+void machine_plugin::take_events() {
+    if (machine != nullptr) {
+        send_events(events(), *machine);
+    }
+}
+
+const char* machine_plugin::value_text(int index, int value) {
+    text_buffer[0] = '\0';
+    if (machine == nullptr) {
+        return text_buffer;
+    }
+    return describe_value(events(), *machine, index, value, text_buffer);
+}
+
+// --- Audio ----------------------------------------------------------------------------------
+
+bool machine_plugin::render(float** inputs, float** outputs, int count, int mode) {
+    if (machine == nullptr || (mode & output_requested) == 0) {
+        return false;
+    }
+    if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr) {
+        return false;
+    }
+    float* left = outputs[0];
+    float* right = outputs[1];
+    const float* in_left = inputs != nullptr ? inputs[0] : nullptr;
+    const float* in_right = inputs != nullptr ? inputs[1] : nullptr;
+    scale_to_machine(in_left, in_right, left, right, count);
+    machine->render_block(left, right, count, track_count);
+    return scale_to_host(left, right, count);
+}
+
+// --- Commands -------------------------------------------------------------------------------
+
+void machine_plugin::run_command(int index) {
+    if (machine == nullptr) {
+        return;
+    }
+    if (index == 0) {
+        machine->user_command();
+        return;
+    }
+    show_about_box(*info);
+}
+
+// --- Pass-through operations ----------------------------------------------------------------
+
+void machine_plugin::halt() {
+    if (machine != nullptr) {
+        machine->silence();
+    }
+}
+
+void machine_plugin::set_tracks(int count) {
+    track_count = count;
+}
+
+void machine_plugin::mute(int track) {
+    if (machine != nullptr) {
+        machine->mute_channel(track);
+    }
+}
+
+bool machine_plugin::is_muted(int track) {
+    return machine != nullptr && machine->channel_muted(track);
+}
+
+void machine_plugin::midi_key(int channel, int value, int velocity) {
+    if (machine != nullptr) {
+        machine->midi_in(channel, value, velocity);
+    }
+}
+
+// --- Host features that machines don't offer: fixed answers ---------------------------------
+
+void machine_plugin::attributes_updated() {}
+void machine_plugin::raw_event(unsigned data) {
+    (void)data;
+}
+const void* machine_plugin::envelope_list() {
+    return nullptr;
+}
+bool machine_plugin::start_wave(int wave, int note, float volume) {
+    (void)wave, (void)note, (void)volume;
+    return false;
+}
+void machine_plugin::end_wave() {}
+int machine_plugin::envelope_position(int envelope) {
+    (void)envelope;
+    return -1;
+}
+const char* machine_plugin::param_text(int param) {
+    (void)param;
+    return nullptr;
+}
+bool machine_plugin::choose_instrument(const char* name) {
+    (void)name;
+    return false;
+}
+void machine_plugin::sub_menu(int index, host_outstream* menu) {
+    (void)index, (void)menu;
+}
+void machine_plugin::input_added(const char* name) {
+    (void)name;
+}
+void machine_plugin::input_removed(const char* name) {
+    (void)name;
+}
+void machine_plugin::input_renamed(const char* old_name, const char* new_name) {
+    (void)old_name, (void)new_name;
+}
+void machine_plugin::mix_input(float** samples, int count, float amp) {
+    (void)samples, (void)count, (void)amp;
+}
+void machine_plugin::midi_controller(int controller, int channel, int value) {
+    (void)controller, (void)channel, (void)value;
+}
+bool machine_plugin::input_level(int index, int amp, int pan) {
+    (void)index, (void)amp, (void)pan;
+    return false;
+}
+
+// --- The machine's callback -----------------------------------------------------------------
+
+int machine_plugin::message(const char* text, const char* caption, unsigned type) {
+    return platform::message_box(text, caption, type);
+}
+
+int machine_plugin::tick_length() {
+    return master_info != nullptr ? master_info->samples_per_tick
+                                  : machine_host_callback::tick_length();
+}
+
+int machine_plugin::sample_rate() {
+    return master_info != nullptr ? master_info->samples_per_second
+                                  : machine_host_callback::sample_rate();
+}
+
+int machine_plugin::tempo() {
+    return master_info != nullptr ? master_info->beats_per_minute : machine_host_callback::tempo();
+}
+
+int machine_plugin::beat_ticks() {
+    return master_info != nullptr ? master_info->ticks_per_beat
+                                  : machine_host_callback::beat_ticks();
+}
+
+} // namespace kestrune

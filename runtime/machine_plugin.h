@@ -1,0 +1,104 @@
+// One host plug-in instance that drives one Psycle machine. The host gets it from
+// machine_info::make_instance and ends it with release. Creating it doesn't touch the machine's
+// DLL: start loads the DLL, creates the machine, hands it this instance as its callback and
+// starts it; release destroys the machine and frees the DLL. An instance whose machine failed
+// to load stays usable: every operation that needs the machine then does nothing or gives its
+// fixed answer.
+//
+// Threads: every operation runs on the host thread that calls it and takes no lock; the host
+// never overlaps two calls on one instance. The machine's callbacks come on the same thread.
+#pragma once
+
+#include "host/host_interface.h"
+#include "machine/machine_info.h"
+#include "machine/machine_interface.h"
+#include "platform/platform.h"
+#include "runtime/events.h"
+#include "runtime/value_layout.h"
+
+namespace kestrune {
+
+// Track records per track parameter in the track value area: twice the 32 tracks that a
+// description offers, as the host has always had it.
+constexpr int track_records_per_param = 32;
+
+class machine_plugin final : public host_plugin, public machine_host_callback {
+public:
+    // A new instance of info, or null when its memory or its track value area can't be had.
+    // A global value area that can't be had leaves the instance without global values.
+    static machine_plugin* create(const machine_info& info) noexcept;
+
+    machine_plugin(const machine_plugin&) = delete;
+    machine_plugin& operator=(const machine_plugin&) = delete;
+
+    // host_plugin, in slot order.
+    void release() override;
+    void start(host_archive* archive) override;
+    void take_events() override;
+    bool render(float** inputs, float** outputs, int count, int mode) override;
+    void halt() override;
+    void store_state(host_archive* archive) override;
+    void attributes_updated() override;
+    void run_command(int index) override;
+    void set_tracks(int count) override;
+    void mute(int track) override;
+    bool is_muted(int track) override;
+    void midi_key(int channel, int value, int velocity) override;
+    void raw_event(unsigned data) override;
+    const char* value_text(int index, int value) override;
+    const void* envelope_list() override;
+    bool start_wave(int wave, int note, float volume) override;
+    void end_wave() override;
+    int envelope_position(int envelope) override;
+    const char* param_text(int param) override;
+    bool choose_instrument(const char* name) override;
+    void sub_menu(int index, host_outstream* menu) override;
+    void input_added(const char* name) override;
+    void input_removed(const char* name) override;
+    void input_renamed(const char* old_name, const char* new_name) override;
+    void mix_input(float** samples, int count, float amp) override;
+    void midi_controller(int controller, int channel, int value) override;
+    bool input_level(int index, int amp, int pan) override;
+    // Frees the value areas only; release unloads the machine first.
+    ~machine_plugin() override;
+
+    // machine_host_callback: the message box and the four tempo queries. The queries read the
+    // master info that the host has installed at the time of the call; without one they
+    // answer the callback's defaults.
+    int message(const char* text, const char* caption, unsigned type) override;
+    int tick_length() override;
+    int sample_rate() override;
+    int tempo() override;
+    int beat_ticks() override;
+
+    // Loads the DLL, creates the machine, sets its callback and starts it; true when a machine
+    // now runs. Whatever was loaded before is unloaded first.
+    bool load_machine();
+    // Destroys the machine (guarded: whatever it raises is discarded) and frees the DLL.
+    void unload_machine();
+
+    // Read-only views for tests and diagnostics.
+    kestrune::machine* loaded_machine() const { return machine; }
+    platform::module_handle loaded_library() const { return library; }
+    int tracks() const { return track_count; }
+    const value_layout& global_layout() const { return layout; }
+    int track_records() const { return track_record_count; }
+
+private:
+    explicit machine_plugin(const machine_info& info) noexcept;
+    event_source events() const;
+
+    const machine_info* info;
+    value_layout layout;
+    unsigned char* track_area = nullptr; // track_record_count records of 3 bytes, or null
+    int track_record_count = 0;
+    platform::module_handle library = nullptr;
+    kestrune::machine* machine = nullptr; // never set without library
+    // The machine's parameters as it described them at load time; they belong to its DLL.
+    const machine_parameter* const* machine_params = nullptr;
+    int machine_param_count = 0; // entries of machine_params; 0 when it is null
+    char text_buffer[text_buffer_size] = {};
+    int track_count = 0;
+};
+
+} // namespace kestrune
