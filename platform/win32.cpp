@@ -1,1 +1,181 @@
-// Platform calls: being written.
+// The platform calls on 32-bit Windows: the Win32 functions the product ships with, the DLL
+// entry point, and a structured-exception guard of our own (mingw's catch can't see those).
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+// Runs under the loader lock: record the handle through on_attach and do nothing else.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    return kestrune::on_attach(instance, reason, reserved);
+}
+
+namespace kestrune::platform {
+
+module_handle executable_module() {
+    return GetModuleHandleA(nullptr);
+}
+
+unsigned module_file_name(module_handle module, char* buffer, unsigned size) {
+    if (module == nullptr || buffer == nullptr || size == 0) {
+        return 0;
+    }
+    return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+}
+
+module_handle load_library(const char* path) {
+    if (path == nullptr || path[0] == '\0') {
+        return nullptr;
+    }
+    return LoadLibraryA(path);
+}
+
+void* find_export(module_handle library, const char* name) {
+    if (library == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void free_library(module_handle library) {
+    if (library != nullptr) {
+        FreeLibrary(static_cast<HMODULE>(library));
+    }
+}
+
+namespace {
+void copy_name(const WIN32_FIND_DATAA& data, search_entry& entry) {
+    static_assert(sizeof data.cFileName == sizeof entry.name);
+    std::memcpy(entry.name, data.cFileName, sizeof entry.name);
+    entry.name[sizeof entry.name - 1] = '\0';
+}
+} // namespace
+
+search_handle find_first(const char* pattern, search_entry& entry) {
+    if (pattern == nullptr || pattern[0] == '\0') {
+        return nullptr;
+    }
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE || search == nullptr) {
+        return nullptr;
+    }
+    copy_name(data, entry);
+    return search;
+}
+
+bool find_next(search_handle search, search_entry& entry) {
+    if (search == nullptr) {
+        return false;
+    }
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(static_cast<HANDLE>(search), &data)) {
+        return false;
+    }
+    copy_name(data, entry);
+    return true;
+}
+
+void find_close(search_handle search) {
+    if (search != nullptr) {
+        FindClose(static_cast<HANDLE>(search));
+    }
+}
+
+unsigned file_attributes(const char* path) {
+    if (path == nullptr) {
+        return no_attributes;
+    }
+    return GetFileAttributesA(path);
+}
+
+int message_box(const char* text, const char* caption, unsigned type) {
+    return MessageBoxA(GetForegroundWindow(), text, caption, type);
+}
+
+// The guard. A frame of our own goes at the head of the thread's handler chain (fs:[0]) for
+// the length of the call. When anything is raised below it and nobody nearer handles it, our
+// handler lets the system unwind the frames between (so the machine's own cleanup runs),
+// unlinks our frame and jumps back into guarded_call, which answers false. A C++ exception of
+// our own compiler travels by DWARF tables instead, so a catch inside the frame takes those.
+namespace {
+
+struct guard_frame {
+    EXCEPTION_REGISTRATION_RECORD record; // first: fs:[0] points here
+    void* resume[5];                      // __builtin_setjmp's buffer
+    DWORD code;                           // what was raised
+};
+
+EXCEPTION_REGISTRATION_RECORD* chain_head() {
+    EXCEPTION_REGISTRATION_RECORD* head;
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+void set_chain_head(EXCEPTION_REGISTRATION_RECORD* head) {
+    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+
+EXCEPTION_DISPOSITION NTAPI guard_handler(EXCEPTION_RECORD* exception, void* established,
+                                          CONTEXT* context, void* dispatcher) {
+    (void)context, (void)dispatcher;
+    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+        return ExceptionContinueSearch;
+    }
+    auto* frame = static_cast<guard_frame*>(established);
+    frame->code = exception->ExceptionCode;
+    RtlUnwind(established, nullptr, exception, nullptr);
+    set_chain_head(frame->record.Next);
+    __builtin_longjmp(frame->resume, 1);
+}
+
+// Our own C++ exceptions, inside the frame; plain data only around it.
+__attribute__((noinline)) bool call_catching(void (*call)(void*), void* context) {
+    try {
+        call(context);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// After a stack overflow the thread's guard page is gone; the C runtime puts it back, so that
+// a second overflow is caught too.
+void restore_stack_guard() {
+    HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    if (runtime == nullptr) {
+        return;
+    }
+    using reset_function = int(__cdecl*)();
+    auto reset = reinterpret_cast<reset_function>(GetProcAddress(runtime, "_resetstkoflw"));
+    if (reset != nullptr) {
+        reset();
+    }
+}
+
+} // namespace
+
+bool guarded_call(void (*call)(void*), void* context) {
+    if (call == nullptr) {
+        return true;
+    }
+    guard_frame frame_storage;
+    guard_frame* volatile frame = &frame_storage;
+    frame->record.Next = chain_head();
+    frame->record.Handler = guard_handler;
+    frame->code = 0;
+    if (__builtin_setjmp(frame->resume) != 0) {
+        // Back from guard_handler, which has unlinked the frame already.
+        if (*static_cast<volatile DWORD*>(&frame->code) == EXCEPTION_STACK_OVERFLOW) {
+            restore_stack_guard();
+        }
+        return false;
+    }
+    set_chain_head(&frame->record);
+    bool returned = call_catching(call, context);
+    set_chain_head(frame->record.Next);
+    return returned;
+}
+
+} // namespace kestrune::platform

@@ -1,0 +1,162 @@
+#include "host/machine_collection.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/scan_paths.h"
+#include "platform/platform.h"
+
+namespace kestrune {
+
+namespace {
+
+// What the guarded part of a probe works on: a machine's "GetInfo", and its answer turned into
+// a description.
+struct probe_call {
+    get_info_function get_info;
+    const char* path;
+    machine_info* info;
+};
+
+void describe(void* context) {
+    auto& call = *static_cast<probe_call*>(context);
+    const machine_description* description = call.get_info();
+    if (description != nullptr) {
+        call.info = build_machine_info(*description, call.path);
+    }
+}
+
+} // namespace
+
+void machine_collection::setup(host_factory* new_factory) noexcept {
+    factory = new_factory;
+    if (factory == nullptr) {
+        return;
+    }
+    platform::module_handle executable = platform::executable_module();
+    if (executable == nullptr) {
+        return;
+    }
+    char executable_path[platform::max_path + 1] = {};
+    unsigned length = platform::module_file_name(executable, executable_path, platform::max_path);
+    if (length == 0 || length >= platform::max_path) {
+        return; // no path, or one cut short
+    }
+    char folder[platform::max_path + 13 + 1];
+    if (!machine_folder(executable_path, folder, sizeof folder)) {
+        return;
+    }
+    scan_folder(folder);
+}
+
+host_info* machine_collection::info_for_uri(const char* uri, host_archive* archive) noexcept {
+    (void)uri, (void)archive;
+    return nullptr;
+}
+
+const char* machine_collection::collection_uri() noexcept {
+    return nullptr;
+}
+
+void machine_collection::set_option(const char* key, const char* value) noexcept {
+    (void)key, (void)value;
+}
+
+void machine_collection::release() noexcept {
+    for (std::size_t i = 0; i < info_count; ++i) {
+        delete info_list[i];
+    }
+    info_count = 0;
+    factory = nullptr;
+    delete this;
+}
+
+machine_collection::~machine_collection() {
+    std::free(info_list);
+}
+
+void machine_collection::scan_folder(char* path) noexcept {
+    if (path == nullptr || path[0] == '\0') {
+        return;
+    }
+    std::size_t length = std::strlen(path);
+    if (path[length - 1] == platform::path_separator) {
+        path[length - 1] = '\0';
+    }
+
+    char pattern[platform::max_path];
+    char entry_path[platform::max_path];
+    platform::search_entry entry;
+
+    if (join_path(path, "*", pattern, sizeof pattern)) {
+        platform::search_handle search = platform::find_first(pattern, entry);
+        if (search != nullptr) {
+            do {
+                if (is_dot_entry(entry.name) ||
+                    !join_path(path, entry.name, entry_path, sizeof entry_path)) {
+                    continue;
+                }
+                unsigned attributes = platform::file_attributes(entry_path);
+                if (attributes != platform::no_attributes &&
+                    (attributes & platform::folder_attribute) != 0) {
+                    scan_folder(entry_path);
+                }
+            } while (platform::find_next(search, entry));
+            platform::find_close(search);
+        }
+    }
+
+    if (!join_path(path, "*.dll", pattern, sizeof pattern)) {
+        return;
+    }
+    platform::search_handle search = platform::find_first(pattern, entry);
+    if (search == nullptr) {
+        return;
+    }
+    do {
+        if (join_path(path, entry.name, entry_path, sizeof entry_path)) {
+            probe_machine(entry_path);
+        }
+    } while (platform::find_next(search, entry));
+    platform::find_close(search);
+}
+
+void machine_collection::probe_machine(const char* path) noexcept {
+    if (factory == nullptr || path == nullptr || path[0] == '\0') {
+        return;
+    }
+    platform::module_handle library = platform::load_library(path);
+    if (library == nullptr) {
+        return;
+    }
+    probe_call call{
+        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export)), path,
+        nullptr};
+    // A machine that faults while it describes itself is passed over like one without a
+    // description; what it had built by then is lost rather than trusted.
+    if (call.get_info != nullptr && platform::guarded_call(describe, &call) &&
+        call.info != nullptr) {
+        if (append(call.info)) {
+            factory->announce(call.info);
+        } else {
+            delete call.info;
+        }
+    }
+    platform::free_library(library);
+}
+
+bool machine_collection::append(machine_info* info) noexcept {
+    if (info_count == info_capacity_) {
+        std::size_t capacity = info_capacity_ == 0 ? 16 : info_capacity_ * 2;
+        void* grown = std::realloc(info_list, capacity * sizeof *info_list);
+        if (grown == nullptr) {
+            return false;
+        }
+        info_list = static_cast<machine_info**>(grown);
+        info_capacity_ = capacity;
+    }
+    info_list[info_count++] = info;
+    return true;
+}
+
+} // namespace kestrune

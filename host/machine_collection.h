@@ -1,0 +1,49 @@
+// The collection that the host gets from zzub_get_plugincollection: it finds the machine DLLs
+// in Gear/Psycle beside the host's executable, announces a description of each one, and owns
+// those descriptions until the host releases it.
+#pragma once
+
+#include <cstddef>
+
+#include "host/host_interface.h"
+#include "machine/machine_info.h"
+
+namespace kestrune {
+
+class machine_collection final : public host_collection {
+public:
+    machine_collection() noexcept = default;
+    machine_collection(const machine_collection&) = delete;
+    machine_collection& operator=(const machine_collection&) = delete;
+
+    // Called by the host once it can take announcements. Stores factory (also when null) and,
+    // with a factory, scans Gear/Psycle beside the executable: every machine found is described,
+    // kept and announced, synchronously. A second setup scans again and appends.
+    void setup(host_factory* factory) noexcept override;
+    // Descriptions are known to the host only through announce: always null.
+    host_info* info_for_uri(const char* uri, host_archive* archive) noexcept override;
+    const char* collection_uri() noexcept override;
+    void set_option(const char* key, const char* value) noexcept override; // no options
+    // Destroys every description, then the collection. Every instance made from one of the
+    // descriptions must have been released before.
+    void release() noexcept override;
+    // Frees the list's storage only; release destroys the descriptions first.
+    ~machine_collection() override;
+
+    // Scans one folder: its subfolders first, depth first, then its own "*.dll" files. path is
+    // writable; a closing separator is cut off in place. Paths that don't fit are passed over.
+    void scan_folder(char* path) noexcept;
+    // Loads one candidate DLL, describes, keeps and announces it when its "GetInfo" answers a
+    // description, and unloads it again on every path.
+    void probe_machine(const char* path) noexcept;
+
+    host_factory* factory = nullptr;
+    machine_info** info_list = nullptr; // in order of registration; owned
+    std::size_t info_count = 0;
+
+private:
+    bool append(machine_info* info) noexcept; // false when memory is short
+    std::size_t info_capacity_ = 0;
+};
+
+} // namespace kestrune
