@@ -1,0 +1,267 @@
+// A machine's description turned into the host's: names, command list, identity URI, tracks,
+// and one host parameter per machine parameter with a range that fits a byte or a word.
+#include "machine/machine_info.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "machine/value_range.h"
+
+namespace kestrune {
+
+// Stored songs name machines by this prefix and the machine's full name: never change it.
+extern const char identity_uri_prefix[] = "@kestrune.org/quillon/";
+
+namespace {
+
+const char empty_text[] = "";
+const char word_text[] = "Word";
+const char note_text[] = "Note";
+const char note_command_text[] = "Note Command";
+
+// The widest host parameter value: 0xffff is the word's empty value, so it is never valid.
+constexpr int widest_value = 65534;
+
+// One block of name records may take at most this many bytes. A 32-bit process can't hold a
+// larger one anyway, and the same limit on every build keeps an absurd param_count (e.g.
+// 0x7fffffff) an out-of-memory answer rather than a giant reservation on a 64-bit build.
+constexpr std::uint64_t largest_name_table = 0x7fffffffu;
+static_assert(largest_name_table <= SIZE_MAX, "the limit is a valid allocation size");
+
+const char* text_or_empty(const char* text) {
+    return text ? text : empty_text;
+}
+
+// A new record as the host expects it: a switch, every other field 0, no texts.
+host_parameter* new_parameter() {
+    return new (std::nothrow) host_parameter{1, nullptr, nullptr, 0, 0, 0, 0, 0};
+}
+
+void apply_word_template(host_parameter& p) {
+    p.kind = 3;
+    p.title = word_text;
+    p.caption = word_text;
+    p.lowest = 0;
+    p.highest = 0x8000;
+    p.empty_value = 0xffff;
+    p.default_value = 0xffff;
+}
+
+void apply_note_template(host_parameter& p) {
+    p.kind = 0;
+    p.title = note_text;
+    p.caption = note_text;
+    p.lowest = 1;
+    p.highest = 156;
+    p.empty_value = 0;
+    p.default_value = 0;
+}
+
+// Copies at most 31 characters of text into a 32-character field, NUL-padded.
+void copy_name(char (&field)[32], const char* text) {
+    std::strncpy(field, text_or_empty(text), sizeof field);
+    field[sizeof field - 1] = '\0';
+}
+
+// a - b as the machine's own 32-bit int arithmetic would give it, wrapping, without overflow.
+int wrapping_difference(int a, int b) {
+    const std::uint32_t r = static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b);
+    return r <= 0x7fffffffu ? static_cast<int>(r)
+                            : static_cast<int>(r - 0x80000000u) - 0x7fffffff - 1;
+}
+
+// Range, default and kind of the host parameter for one machine parameter.
+void convert_range(const machine_parameter& mp, host_parameter& p) {
+    const int lo = mp.lowest;
+    const int hi = mp.highest;
+    const int def = mp.default_value;
+    if (lo >= 0 && hi <= widest_value) {
+        p.lowest = lo;
+        p.highest = hi;
+        p.default_value = def;
+    } else {
+        p.lowest = 0;
+        // Formed in 64 bits: a span beyond 32 bits (up to INT_MIN..INT_MAX) is simply wide.
+        // Here lo < 0 or hi > 65534, so the span is above INT_MIN and a narrow one fits an int.
+        const std::int64_t span = static_cast<std::int64_t>(hi) - lo;
+        if (span <= widest_value) {
+            p.highest = static_cast<int>(span);
+            p.default_value = wrapping_difference(def, lo);
+        } else {
+            p.highest = widest_value;
+            p.default_value = rescale_value(def, lo, hi, 0, widest_value);
+        }
+    }
+    if (p.highest <= 254) {
+        p.kind = p.highest <= 1 ? 1 : 2; // switch or byte
+        p.empty_value = 255;
+    }
+    // Otherwise the word template's kind 3 and empty value 65535 stand.
+}
+
+// Converts every machine parameter into a global parameter, in the machine's order. A null
+// entry still gets its parameter (a switch 0..0 without names), so that global parameter i
+// always stands for machine parameter i. Answers false when memory runs out.
+bool add_global_parameters(machine_info& info, const machine_description& description) {
+    const int count = description.param_count;
+    if (count <= 0 || description.params == nullptr)
+        return true;
+    const std::uint64_t bytes =
+        static_cast<std::uint64_t>(count) * sizeof(param_name_record); // at most 2^37
+    if (bytes > largest_name_table)
+        return false;
+    info.name_records.reset(new (std::nothrow) param_name_record[static_cast<std::size_t>(count)]);
+    if (!info.name_records)
+        return false;
+    info.name_record_count = count;
+    // Reserved once, so that appending below never allocates (nor throws).
+    info.global_params.reserve(static_cast<std::size_t>(count));
+
+    const machine_parameter none{nullptr, nullptr, 0, 0, 0, 0};
+    for (int i = 0; i < count; ++i) {
+        const machine_parameter* entry = description.params[i];
+        const machine_parameter& mp = entry ? *entry : none;
+        host_parameter* p = new_parameter();
+        if (!p)
+            return false;
+        info.global_params.push_back(p);
+        apply_word_template(*p);
+        if (mp.flags == 2)
+            p->flags = 2;
+        convert_range(mp, *p);
+        param_name_record& names = info.name_records[static_cast<std::size_t>(i)];
+        copy_name(names.title, mp.title);
+        copy_name(names.caption, mp.caption);
+        p->title = names.title;
+        p->caption = names.caption;
+    }
+    return true;
+}
+
+// A generator's two track parameters: the note, then the note command.
+bool add_track_parameters(machine_info& info) {
+    info.track_params.reserve(2);
+    host_parameter* note = new_parameter();
+    if (!note)
+        return false;
+    info.track_params.push_back(note);
+    apply_note_template(*note);
+    note->flags = 4;
+
+    host_parameter* command = new_parameter();
+    if (!command)
+        return false;
+    info.track_params.push_back(command);
+    apply_word_template(*command);
+    command->lowest = 1;
+    command->highest = 0xffff;
+    command->empty_value = 0;
+    command->title = note_command_text;
+    command->caption = note_command_text;
+    return true;
+}
+
+// Fills a machine_info in its construction state; false when memory runs out (it may then
+// be partly filled, and the caller destroys it).
+bool fill_machine_info(machine_info& info, const machine_description& description,
+                       const char* path) {
+    const bool generator = description.kind_flags == 3;
+    info.kind = generator ? 1 : 2;
+    info.interface_version = 15;
+    info.flags = 1;
+
+    const char* full_name = text_or_empty(description.full_name);
+    info.full_name_text = full_name;
+    info.full_name = info.full_name_text.c_str();
+    info.short_label_text = text_or_empty(description.short_label);
+    info.short_label = info.short_label_text.c_str();
+    info.author_text = text_or_empty(description.author);
+    info.author = info.author_text.c_str();
+
+    // The machine's own command is always entry 0, the About box entry 1.
+    info.command_list_text = text_or_empty(description.command_text);
+    info.command_list_text += "\nAbout ";
+    info.command_list_text += full_name;
+    info.command_list_text += "...";
+    info.command_list = info.command_list_text.c_str();
+
+    info.identity_uri_text = identity_uri_prefix;
+    info.identity_uri_text += info.full_name_text;
+    char* uri = info.identity_uri_text.data();
+    replace_char(uri, ' ', '+');
+    replace_char(uri, '\t', '+');
+    replace_char(uri, '\n', '+');
+    replace_char(uri, '\r', '+');
+    info.identity_uri = info.identity_uri_text.c_str();
+
+    info.library_path = text_or_empty(path);
+    info.library_link = nullptr;
+
+    if (!add_global_parameters(info, description))
+        return false;
+
+    if (generator) {
+        info.fewest_tracks = 8;
+        info.most_tracks = 32;
+        return add_track_parameters(info);
+    }
+    info.fewest_tracks = 0;
+    info.most_tracks = 0;
+    return true;
+}
+
+} // namespace
+
+machine_info::machine_info() {
+    // One shared constant empty text until the names are filled in.
+    full_name = empty_text;
+    short_label = empty_text;
+    author = empty_text;
+}
+
+bool machine_info::store_description(host_archive* archive) {
+    (void)archive;
+    return false;
+}
+
+machine_info::~machine_info() {
+    for (host_parameter* p : global_params)
+        delete p;
+    for (host_parameter* p : track_params)
+        delete p;
+    // attribute_list is always empty: Kestrune announces no attributes. The texts, the name
+    // records and the lists' storage go with the members.
+}
+
+machine_info* build_machine_info(const machine_description& description,
+                                 const char* path) noexcept {
+    machine_info* info = new (std::nothrow) machine_info();
+    if (!info)
+        return nullptr;
+    bool complete = false;
+    // The texts and lists grow through std::string and std::vector, which report a lack of
+    // memory only by throwing; it is caught here and turned into a null answer, so nothing
+    // reaches the host. This is the one way out of memory, never a normal path.
+    try {
+        complete = fill_machine_info(*info, description, path);
+    } catch (...) {
+        complete = false;
+    }
+    if (!complete) {
+        delete info;
+        return nullptr;
+    }
+    return info;
+}
+
+void replace_char(char* text, char from, char to) {
+    if (!text || from == to)
+        return;
+    for (; *text != '\0'; ++text) {
+        if (*text == from)
+            *text = to;
+    }
+}
+
+} // namespace kestrune
