@@ -1,0 +1,100 @@
+// What the runtime's tests share: a logging fixture machine reached through its own DLL, the
+// description built from it, an archive in memory, and a machine of the test's own that records
+// its calls.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host_interface.h"
+#include "machine/machine_info.h"
+#include "platform/platform.h"
+#include "tests/fixtures/fixture_machine.h"
+#include "tests/fixtures/runtime/fixture_control.h"
+
+namespace kestrune::test {
+
+// One of the logging fixtures (bin/fixtures/NAME.dll), loaded by the test itself so that its
+// log and settings stay reachable while instances load and free it.
+class logging_fixture {
+public:
+    explicit logging_fixture(const std::string& name);
+    ~logging_fixture();
+    logging_fixture(const logging_fixture&) = delete;
+    logging_fixture& operator=(const logging_fixture&) = delete;
+
+    bool loaded() const { return state_ != nullptr; }
+    const std::string& path() const { return path_; }
+    fixture_state& state() { return *state_; }
+
+    // The log since the last take_log, and clears it.
+    std::string take_log();
+    // The description the scan would build from this DLL (GetInfo's call is not logged).
+    std::unique_ptr<machine_info> describe();
+
+private:
+    std::string path_;
+    platform::module_handle library_ = nullptr;
+    fixture_state* state_ = nullptr;
+};
+
+// A host archive held in memory: what store_state writes, and what start reads back.
+class memory_archive final : public host_archive {
+public:
+    host_outstream* output_stream(const char* name) override;
+    host_instream* input_stream(const char* name) override;
+
+    std::vector<unsigned char> bytes; // what was written; what is read
+    std::vector<int> writes;          // the size of each write_bytes call
+    std::vector<int> reads;           // the size of each read_bytes call
+    int output_requests = 0;
+    int input_requests = 0;
+    bool has_streams = true;     // false: both streams answer null
+    std::string last_name = "?"; // the name of the last stream asked for
+
+private:
+    class writer final : public host_outstream {
+    public:
+        explicit writer(memory_archive& owner) : owner_(owner) {}
+        int write_bytes(const void* buffer, int size) override;
+
+    private:
+        memory_archive& owner_;
+    };
+    class reader final : public host_instream {
+    public:
+        explicit reader(memory_archive& owner) : owner_(owner) {}
+        int read_bytes(void* buffer, int size) override;
+        std::size_t position = 0;
+
+    private:
+        memory_archive& owner_;
+    };
+    writer writer_{*this};
+    reader reader_{*this};
+};
+
+// A machine of the test's own that records its calls as lines, like the logging fixtures.
+class recording_machine final : public fixture::fixture_machine<recording_machine> {
+public:
+    void set_parameter(int index, int value) override;
+    void sequence_event(int channel, int note, int instrument, int command, int parameter) override;
+    bool describe(char* text, int index, int value) override;
+    void load_data(unsigned char* buffer) override;
+    void dump_data(unsigned char* buffer) override;
+    int data_size() override;
+
+    std::string log;
+    bool describe_answer = false;
+    std::string describe_text;
+    int size = 0;                      // data_size's answer
+    std::vector<unsigned char> loaded; // the first load_bytes bytes load_data got
+    int load_bytes = 0;
+};
+
+// A description made in the test: one global parameter per kind, in order, and the track
+// parameters of a generator when generator is set.
+std::unique_ptr<machine_info> description_with(const std::vector<int>& kinds, bool generator);
+
+} // namespace kestrune::test
