@@ -71,7 +71,7 @@ const char* signature_text() {
     if (length == 0 || length >= platform::max_path) {
         return signature; // no path, or one cut short by the platform
     }
-    char path[platform::max_path];
+    char path[platform::max_path + 1]; // a joined path of up to 260 characters
     if (!sibling_path(own_path, path, sizeof path)) {
         return signature;
     }

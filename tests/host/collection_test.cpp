@@ -1,0 +1,167 @@
+// The folder scan and the probe, in process, over trees of fixture machines in a fresh folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host/machine_collection.h"
+#include "hostkit/library.h"
+#include "hostkit/recording_factory.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_paths.h"
+
+namespace {
+
+using kestrune::machine_collection;
+using kestrune::test::temp_folder;
+
+std::string fixture(const std::string& name) {
+    return kestrune::test::fixture_path(name + ".dll");
+}
+
+struct scan_result {
+    std::vector<std::string> names;
+    std::size_t kept = 0;
+};
+
+// Scans folder with a new collection, then releases it; the names are read before.
+scan_result scan(std::string folder) {
+    hostkit::recording_factory factory;
+    auto* collection = new machine_collection;
+    collection->factory = &factory;
+    collection->scan_folder(folder.data());
+    scan_result result;
+    for (kestrune::host_info* info : factory.announced) {
+        result.names.push_back(info->full_name);
+    }
+    result.kept = collection->info_count;
+    collection->release();
+    return result;
+}
+
+TEST(FolderScan, SubfoldersComeFirstDepthFirst) {
+    temp_folder tree;
+    tree.copy_in(fixture("scan_a"), "Psycle/a.dll");
+    tree.copy_in(fixture("scan_b"), "Psycle/Sub/b.dll");
+    tree.copy_in(fixture("scan_c"), "Psycle/Sub/Deep/c.dll");
+    scan_result result = scan(tree.at("Psycle/"));
+    EXPECT_EQ((std::vector<std::string>{"Scan C", "Scan B", "Scan A"}), result.names);
+    EXPECT_EQ(3u, result.kept);
+}
+
+TEST(FolderScan, DotFoldersAreSearchedAndFolderNamedDllIsNoMachine) {
+    temp_folder tree;
+    tree.copy_in(fixture("scan_a"), "Psycle/.cache/hidden.dll");
+    tree.copy_in(fixture("scan_b"), "Psycle/x.dll/inner.dll");
+    scan_result result = scan(tree.at("Psycle"));
+    std::vector<std::string> names = result.names;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"Scan A", "Scan B"}), names);
+}
+
+TEST(FolderScan, UpperCaseExtensionIsAMachineToo) {
+    temp_folder tree;
+    tree.copy_in(fixture("scan_a"), "Psycle/LOUD.DLL");
+    EXPECT_EQ((std::vector<std::string>{"Scan A"}), scan(tree.at("Psycle")).names);
+}
+
+TEST(FolderScan, CandidatesThatDoNotQualifyArePassedOverAndUnloaded) {
+    temp_folder tree;
+    tree.write_file("Psycle/readme.dll", "not a library at all");
+    std::vector<std::string> paths = {
+        tree.copy_in(fixture("scan_no_get_info"), "Psycle/no_get_info.dll"),
+        tree.copy_in(fixture("scan_null_info"), "Psycle/null_info.dll"),
+        tree.copy_in(fixture("scan_faulty_info"), "Psycle/faulty_info.dll"),
+    };
+    tree.copy_in(fixture("scan_no_create"), "Psycle/sub/no_create.dll");
+    scan_result result = scan(tree.at("Psycle"));
+    EXPECT_EQ((std::vector<std::string>{"Scan No Create"}), result.names)
+        << "a machine without CreateMachine is announced; only its instances fail";
+    EXPECT_EQ(1u, result.kept);
+    for (const std::string& path : paths) {
+        EXPECT_FALSE(hostkit::module_is_loaded(path)) << path;
+    }
+}
+
+TEST(FolderScan, NoMachineStaysLoadedAndDescriptionsOutliveTheirDll) {
+    temp_folder tree;
+    std::string generator = tree.copy_in(fixture("scan_generator"), "Psycle/g.dll");
+    std::string effect = tree.copy_in(fixture("scan_effect"), "Psycle/fx/e.dll");
+    hostkit::recording_factory factory;
+    auto* collection = new machine_collection;
+    collection->factory = &factory;
+    std::string start = tree.at("Psycle");
+    collection->scan_folder(start.data());
+    EXPECT_FALSE(hostkit::module_is_loaded(generator));
+    EXPECT_FALSE(hostkit::module_is_loaded(effect));
+    ASSERT_EQ(2u, factory.announced.size());
+    ASSERT_EQ(2u, collection->info_count);
+    EXPECT_EQ(collection->info_list[0], factory.announced[0]);
+    EXPECT_STREQ("Scan Effect\tFX 2", factory.announced[0]->full_name);
+    EXPECT_STREQ("Scan Generator", factory.announced[1]->full_name);
+    EXPECT_STREQ("Power", factory.announced[1]->global_params.at(0)->title);
+    EXPECT_EQ(generator, collection->info_list[1]->library_path);
+    collection->release();
+}
+
+TEST(FolderScan, MissingOrEmptyPathsScanNothing) {
+    temp_folder tree;
+    EXPECT_TRUE(scan(tree.at("absent")).names.empty());
+    EXPECT_TRUE(scan("").names.empty());
+    hostkit::recording_factory factory;
+    auto* collection = new machine_collection;
+    collection->factory = &factory;
+    collection->scan_folder(nullptr);
+    collection->probe_machine(nullptr);
+    collection->probe_machine("");
+    EXPECT_TRUE(factory.announced.empty());
+    collection->release();
+}
+
+#if !defined(_WIN32)
+// Windows itself can't create these paths; natively they are made and must be passed over.
+TEST(FolderScan, PathsBeyondTheLimitArePassedOver) {
+    temp_folder tree;
+    std::string start = tree.at("Psycle");
+    std::size_t base = start.size() + 1;
+    ASSERT_LT(base + 20, 250u);
+    std::string deep(250 - base, 'd'); // a folder whose own path has 250 characters
+    tree.copy_in(fixture("scan_a"), "Psycle/" + deep + "/a.dll");        // 256: kept
+    tree.copy_in(fixture("scan_b"), "Psycle/" + deep + "/bbbbbbbb.dll"); // 263: passed over
+    tree.copy_in(fixture("scan_c"), "Psycle/" + deep + "/" + std::string(12, 'f') + "/c.dll");
+    std::vector<std::string> names = scan(start).names;
+    EXPECT_EQ((std::vector<std::string>{"Scan A"}), names);
+}
+#endif
+
+TEST(Collection, SetupWithoutFactoryScansNothing) {
+    auto* collection = new machine_collection;
+    hostkit::recording_factory factory;
+    collection->factory = &factory;
+    collection->setup(nullptr);
+    EXPECT_EQ(nullptr, collection->factory);
+    EXPECT_EQ(0u, collection->info_count);
+    std::string path = fixture("scan_a");
+    collection->probe_machine(path.c_str());
+    EXPECT_EQ(0u, collection->info_count) << "no factory, no probe";
+    collection->release();
+}
+
+TEST(Collection, AnswersNoUriAndNoDescriptionByUri) {
+    temp_folder tree;
+    tree.copy_in(fixture("scan_a"), "Psycle/a.dll");
+    hostkit::recording_factory factory;
+    auto* collection = new machine_collection;
+    collection->factory = &factory;
+    std::string start = tree.at("Psycle");
+    collection->scan_folder(start.data());
+    ASSERT_EQ(1u, factory.announced.size());
+    collection->set_option("key", "value");
+    EXPECT_EQ(nullptr, collection->collection_uri());
+    EXPECT_EQ(nullptr, collection->info_for_uri(factory.announced[0]->identity_uri, nullptr));
+    EXPECT_EQ(1u, collection->info_count);
+    collection->release();
+}
+
+} // namespace

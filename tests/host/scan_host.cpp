@@ -1,0 +1,82 @@
+// The least of a host for the scan tests. Copied into a fresh folder with a Gear/Psycle tree
+// beside it, it loads the Kestrune library (by default the one beside it), runs one collection's
+// setup and prints, one record a line:
+//   signature <text>
+//   info ... / global ... / track ...   (hostkit::describe_info, per announced description)
+//   still-loaded <path>                (a DLL of the tree that is loaded after setup)
+//   announced <count>
+//   released
+// Exit code 0; 2 when the library can't be opened, 3 when it gives no collection.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "hostkit/describe.h"
+#include "hostkit/library.h"
+#include "hostkit/recording_factory.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string own_folder() {
+    char path[4096] = {};
+#if defined(_WIN32)
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+#else
+    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
+        return ".";
+    }
+#endif
+    return std::filesystem::path(path).parent_path().string();
+}
+
+#if defined(_WIN32)
+constexpr const char* library_name = "kestrune.dll";
+#else
+constexpr const char* library_name = "kestrune.so";
+#endif
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::filesystem::path folder = own_folder();
+    std::string library_path = argc > 1 ? argv[1] : (folder / library_name).string();
+
+    hostkit::library kestrune;
+    if (!kestrune.open(library_path)) {
+        std::printf("cannot open %s\n", library_path.c_str());
+        return 2;
+    }
+    std::printf("signature %s\n", hostkit::escape_text(kestrune.signature()).c_str());
+
+    kestrune::host_collection* collection = kestrune.new_collection();
+    if (collection == nullptr) {
+        std::printf("no collection\n");
+        return 3;
+    }
+    hostkit::recording_factory factory;
+    collection->setup(&factory);
+    for (kestrune::host_info* info : factory.announced) {
+        std::fputs(hostkit::describe_info(*info).c_str(), stdout);
+    }
+
+    std::error_code error;
+    std::filesystem::path tree = folder / "Gear" / "Psycle";
+    for (std::filesystem::recursive_directory_iterator it(tree, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->is_regular_file(error) && hostkit::module_is_loaded(it->path().string())) {
+            std::printf("still-loaded %s\n", it->path().string().c_str());
+        }
+    }
+
+    std::printf("announced %u\n", static_cast<unsigned>(factory.announced.size()));
+    collection->release();
+    std::printf("released\n");
+    std::fflush(stdout);
+    return 0;
+}
