@@ -73,6 +73,7 @@ TEST(FolderScan, CandidatesThatDoNotQualifyArePassedOverAndUnloaded) {
         tree.copy_in(fixture("scan_no_get_info"), "Psycle/no_get_info.dll"),
         tree.copy_in(fixture("scan_null_info"), "Psycle/null_info.dll"),
         tree.copy_in(fixture("scan_faulty_info"), "Psycle/faulty_info.dll"),
+        tree.copy_in(fixture("scan_huge_count"), "Psycle/huge_count.dll"),
     };
     tree.copy_in(fixture("scan_no_create"), "Psycle/sub/no_create.dll");
     scan_result result = scan(tree.at("Psycle"));

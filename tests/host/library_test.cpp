@@ -110,12 +110,12 @@ struct host_folder {
         folder.copy_in(fixture(variant), "Gear/Psycle/" + relative);
     }
 
-    std::vector<std::string> run() {
+    std::vector<std::string> run(const std::vector<std::string>& arguments = {}) {
 #if !defined(_WIN32)
         std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
                                      std::filesystem::perm_options::add);
 #endif
-        kestrune::test::process_result result = kestrune::test::run_program(program, {});
+        kestrune::test::process_result result = kestrune::test::run_program(program, arguments);
         EXPECT_TRUE(result.started);
         EXPECT_EQ(0, result.exit_code) << result.output;
         std::vector<std::string> lines;
@@ -202,6 +202,17 @@ TEST(EndToEnd, DescribesEveryMachineExactly) {
         "released",
     };
     EXPECT_EQ(expected, host.run());
+}
+
+TEST(EndToEnd, ASecondSetupScansAgainAndAppends) {
+    host_folder host;
+    host.machine("scan_a", "a.dll");
+    host.machine("scan_b", "Sub/b.dll");
+    std::vector<std::string> infos = lines_starting(host.run({"--twice"}), "info ");
+    ASSERT_EQ(4u, infos.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NE(std::string::npos, infos[i].find(i % 2 == 0 ? "name=Scan B" : "name=Scan A"));
+    }
 }
 
 TEST(EndToEnd, AnEmptyOrMissingTreeAnnouncesNothing) {

@@ -6,7 +6,9 @@
 //   still-loaded <path>                (a DLL of the tree that is loaded after setup)
 //   announced <count>
 //   released
-// Exit code 0; 2 when the library can't be opened, 3 when it gives no collection.
+// With --twice, setup runs a second time on the same collection (each announcement is printed
+// once, in order). Exit code 0; 2 when the library can't be opened, 3 when it gives no
+// collection.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -45,7 +47,15 @@ constexpr const char* library_name = "kestrune.so";
 
 int main(int argc, char** argv) {
     std::filesystem::path folder = own_folder();
-    std::string library_path = argc > 1 ? argv[1] : (folder / library_name).string();
+    std::string library_path = (folder / library_name).string();
+    bool twice = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--twice") {
+            twice = true;
+        } else {
+            library_path = argv[i];
+        }
+    }
 
     hostkit::library kestrune;
     if (!kestrune.open(library_path)) {
@@ -61,6 +71,9 @@ int main(int argc, char** argv) {
     }
     hostkit::recording_factory factory;
     collection->setup(&factory);
+    if (twice) {
+        collection->setup(&factory);
+    }
     for (kestrune::host_info* info : factory.announced) {
         std::fputs(hostkit::describe_info(*info).c_str(), stdout);
     }
