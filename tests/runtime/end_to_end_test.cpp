@@ -1,0 +1,76 @@
+// The runtime through the library's exports: runtime_host, in a fresh folder with a copy of the
+// library and the logging generator as its only machine, scans, plays one note, renders, stores
+// and restores the state, and releases everything.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_paths.h"
+
+namespace kestrune::test {
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* library_name = "kestrune.dll";
+constexpr const char* host_name = "runtime_host.exe";
+#else
+constexpr const char* library_name = "kestrune.so";
+constexpr const char* host_name = "runtime_host";
+#endif
+
+TEST(EndToEnd, OneNoteAndTheStateThroughTheExports) {
+    temp_folder folder;
+    std::string program = folder.copy_in(join_path(executable_folder(), host_name), host_name);
+    folder.copy_in(library_path(), library_name);
+    folder.copy_in(fixture_path("rt_generator.dll"), "Gear/Psycle/generator.dll");
+#if !defined(_WIN32)
+    std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+#endif
+    process_result result = run_program(program, {});
+    ASSERT_TRUE(result.started);
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    std::vector<std::string> lines;
+    std::istringstream in(result.output);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    const std::vector<std::string> expected = {
+        "announced 1",
+        "render 1 0.5 0.5",
+        "text 50000",
+        "text 0C 40",
+        "stored 01 00 00 00 06 00 00 00 30 31 32 33 34 35",
+        "machine GetInfo",
+        "machine CreateMachine",
+        "machine start_up",
+        "machine tick_length 5292",
+        "machine sample_rate 44100",
+        "machine tempo 125",
+        "machine beat_ticks 4",
+        "machine set_parameter 0 50000",
+        "machine sequence_event 2 49 0 12 64",
+        "machine render_block 64 8",
+        "machine describe 0 50000",
+        "machine data_size",
+        "machine dump_data",
+        "machine GetInfo",
+        "machine CreateMachine",
+        "machine start_up",
+        "machine load_data 30 31 32 33 34 35",
+        "machine DeleteMachine",
+        "machine destructor",
+        "machine DeleteMachine",
+        "machine destructor",
+        "released",
+    };
+    EXPECT_EQ(lines, expected) << result.output;
+}
+
+} // namespace
+} // namespace kestrune::test

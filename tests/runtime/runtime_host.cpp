@@ -1,0 +1,185 @@
+// The least of a host for the runtime's end-to-end test. Copied into a fresh folder with the
+// Kestrune library beside it and the logging generator at Gear/Psycle/generator.dll, it reaches
+// Kestrune only through its two exports and prints, one record a line:
+//   announced <count>
+//   machine <call>                 (each call the generator logged, in order)
+//   render <answer> <left[0]> <right[last]>
+//   stored <hex bytes>             (the state blob)
+//   text <value text>
+//   still-loaded                   (the generator's DLL is loaded after everything was released)
+//   released
+// Exit code 0; 2 when the library can't be opened, 3 when it gives no collection or no
+// generator, 4 when the generator's control can't be reached.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "hostkit/library.h"
+#include "hostkit/master_info.h"
+#include "hostkit/memory_archive.h"
+#include "hostkit/recording_factory.h"
+#include "tests/fixtures/runtime/fixture_control.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* library_name = "kestrune.dll";
+#else
+constexpr const char* library_name = "kestrune.so";
+#endif
+
+std::string own_folder() {
+    char path[4096] = {};
+#if defined(_WIN32)
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+#else
+    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
+        return ".";
+    }
+#endif
+    return std::filesystem::path(path).parent_path().string();
+}
+
+// The generator's own copy, loaded by path as Kestrune loads it, for its log and settings.
+struct generator_dll {
+    explicit generator_dll(const std::string& path) {
+#if defined(_WIN32)
+        module = LoadLibraryA(path.c_str());
+        void* found = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(
+                                              static_cast<HMODULE>(module), FIXTURE_CONTROL_EXPORT))
+                                        : nullptr;
+#else
+        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* found = module != nullptr ? dlsym(module, FIXTURE_CONTROL_EXPORT) : nullptr;
+#endif
+        if (found != nullptr) {
+            state = reinterpret_cast<fixture_control_function>(found)();
+        }
+    }
+    void close() {
+#if defined(_WIN32)
+        FreeLibrary(static_cast<HMODULE>(module));
+#else
+        dlclose(module);
+#endif
+    }
+    // Prints the calls logged since the last print.
+    void print_log() {
+        std::string log(state->log, static_cast<std::size_t>(state->log_length));
+        state->log_length = 0;
+        std::size_t start = 0;
+        for (std::size_t end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::printf("machine %s\n", log.substr(start, end - start).c_str());
+        }
+    }
+    void* module = nullptr;
+    fixture_state* state = nullptr;
+};
+
+std::string hex(const hostkit::bytes& bytes) {
+    std::string text;
+    char byte[4];
+    for (unsigned char b : bytes) {
+        std::snprintf(byte, sizeof byte, " %02x", b);
+        text += byte;
+    }
+    return text;
+}
+
+} // namespace
+
+int main() {
+    std::filesystem::path folder = own_folder();
+    std::string generator_path = (folder / "Gear" / "Psycle" / "generator.dll").string();
+
+    hostkit::library kestrune;
+    if (!kestrune.open((folder / library_name).string())) {
+        return 2;
+    }
+    kestrune::host_collection* collection = kestrune.new_collection();
+    if (collection == nullptr) {
+        return 3;
+    }
+    hostkit::recording_factory factory;
+    collection->setup(&factory);
+    std::printf("announced %u\n", static_cast<unsigned>(factory.announced.size()));
+    if (factory.announced.size() != 1) {
+        return 3;
+    }
+    kestrune::host_info* info = factory.announced[0];
+
+    generator_dll generator(generator_path);
+    if (generator.state == nullptr) {
+        return 4;
+    }
+    generator.state->log_length = 0;
+    generator.state->ask_in_start_up = 2;
+
+    // One instance: started, one note, one block.
+    kestrune::host_master_info master = hostkit::make_master_info(125, 4, 44100);
+    kestrune::host_plugin* first = info->make_instance();
+    if (first == nullptr) {
+        return 3;
+    }
+    first->master_info = &master;
+    first->start(nullptr);
+    first->set_tracks(8);
+    std::memset(first->global_values, 0xFF, 7); // every global empty
+    std::memset(first->track_values, 0, 8 * 3);
+    first->track_values[2 * 3] = 0x41;
+    first->track_values[2 * 3 + 1] = 0x40;
+    first->track_values[2 * 3 + 2] = 0x0C;
+    first->global_values[0] = 0xFF; // Cutoff: host 32767, machine 50000
+    first->global_values[1] = 0x7F;
+    first->take_events();
+
+    generator.state->render_action = 1;
+    generator.state->render_value = 16384.0f;
+    constexpr int block = 64;
+    float left[block] = {}, right[block] = {};
+    float* outputs[2] = {left, right};
+    bool sound = first->render(outputs, outputs, block, 2);
+    std::printf("render %d %g %g\n", sound ? 1 : 0, static_cast<double>(left[0]),
+                static_cast<double>(right[block - 1]));
+    std::printf("text %s\n", first->value_text(0, 32767));
+    std::printf("text %s\n", first->value_text(5, 0x0C40));
+
+    // Its state, stored and restored into a second instance.
+    hostkit::memory_archive archive;
+    generator.state->data_size = 6;
+    generator.state->dump_first = 0x30;
+    first->store_state(&archive);
+    std::printf("stored%s\n", hex(archive.entries[""]).c_str());
+    generator.print_log();
+
+    generator.state->ask_in_start_up = 0;
+    generator.state->load_bytes = 6;
+    kestrune::host_plugin* second = info->make_instance();
+    if (second == nullptr) {
+        return 3;
+    }
+    second->master_info = &master;
+    second->start(&archive);
+    generator.print_log();
+
+    first->release();
+    second->release();
+    generator.print_log();
+    collection->release();
+    generator.close();
+    if (hostkit::module_is_loaded(generator_path)) {
+        std::printf("still-loaded\n");
+    }
+    kestrune.close();
+    std::printf("released\n");
+    std::fflush(stdout);
+    return 0;
+}
