@@ -50,7 +50,8 @@ public:
 
 // Converts a machine's description into a new, complete machine_info for the DLL at path (a
 // non-empty text); the caller owns it. Answers null, having freed everything, when memory runs
-// out, for example for a param_count too large to allocate. Null texts count as empty texts.
+// out, for example for a param_count too large to allocate. Null texts count as empty texts;
+// a null entry in params still gives its global parameter (a switch 0..0 without names).
 machine_info* build_machine_info(const machine_description& description,
                                  const char* path) noexcept;
 
