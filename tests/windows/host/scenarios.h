@@ -1,0 +1,8 @@
+// What the MSVC-mode test host can be asked to do; each answers 0 when it could run to its end
+// (the checks that failed are counted by report).
+#pragma once
+
+// A logging machine through its whole life; has_delete tells whether it exports DeleteMachine.
+int drive_machine(const char* machine_name, bool has_delete);
+// A machine whose destructor faults: release completes, the DLL is gone, the host goes on.
+int fault_guard(const char* machine_name);

@@ -1,0 +1,80 @@
+#include "tests/windows/host/session.h"
+
+#include "tests/windows/host/report.h"
+
+namespace session {
+
+host_view::master_info master = {126, 8, 48000, 2857};
+
+namespace {
+
+void append(char* path, int size, const char* tail) {
+    int n = report::length(path);
+    while (*tail != '\0' && n < size - 1) {
+        path[n++] = *tail++;
+    }
+    path[n] = '\0';
+}
+
+} // namespace
+
+void machine_path(const char* name, char* path, int size) {
+    path[0] = '\0';
+    const unsigned long n = GetModuleFileNameA(nullptr, path, static_cast<unsigned long>(size - 1));
+    path[n] = '\0';
+    int cut = static_cast<int>(n);
+    while (cut > 0 && path[cut - 1] != '\\') {
+        --cut;
+    }
+    path[cut] = '\0';
+    append(path, size, "Gear\\Psycle\\");
+    append(path, size, name);
+}
+
+bool is_loaded(const char* name) {
+    return GetModuleHandleA(name) != nullptr;
+}
+
+bool open(library_session& run) {
+    run.library = LoadLibraryA("kestrune.dll");
+    report::check(run.library != nullptr, "kestrune.dll loads into an MSVC-built host");
+    if (run.library == nullptr) {
+        return false;
+    }
+    auto get_signature = reinterpret_cast<host_view::get_signature_function>(
+        GetProcAddress(run.library, "zzub_get_signature"));
+    auto get_collection = reinterpret_cast<host_view::get_collection_function>(
+        GetProcAddress(run.library, "zzub_get_plugincollection"));
+    report::check(get_signature != nullptr && get_collection != nullptr,
+                  "both exports are found under their plain names");
+    if (get_signature == nullptr || get_collection == nullptr) {
+        return false;
+    }
+    // No buzz2zzub.dll beside the library here: the empty text, never null.
+    report::check_text(get_signature(), "", "zzub_get_signature without a sibling: empty text");
+
+    run.collection = get_collection();
+    report::check(run.collection != nullptr, "zzub_get_plugincollection answers a collection");
+    if (run.collection == nullptr) {
+        return false;
+    }
+    report::check(run.collection->collection_uri() == nullptr, "collection_uri is null");
+    run.collection->set_option("key", "value");
+    run.collection->setup(&run.factory);
+    report::check_number(run.factory.count, 1, "setup announces the one machine in Gear\\Psycle");
+    return run.factory.count == 1;
+}
+
+void close(library_session& run) {
+    if (run.collection != nullptr) {
+        run.collection->release();
+        run.collection = nullptr;
+    }
+    if (run.library != nullptr) {
+        FreeLibrary(run.library);
+        run.library = nullptr;
+    }
+    report::check(!is_loaded("kestrune.dll"), "kestrune.dll is unloaded at the end");
+}
+
+} // namespace session

@@ -1,0 +1,33 @@
+# Runs the MSVC-mode host in a folder laid out as a user's host folder:
+#   FOLDER/msvc_host.exe, FOLDER/kestrune.dll, FOLDER/Gear/Psycle/<machine>.dll
+# and, when LIBGCC is given, FOLDER/libgcc_s_dw2-1.dll. The folder is made anew each run.
+#   cmake -DEMULATOR=wine -DHOST=... -DLIBRARY=... -DMACHINE=... -DFOLDER=... [-DLIBGCC=...]
+#         -DARGUMENTS="drive;m.dll;delete" -P run_msvc_host.cmake
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE ${FOLDER})
+file(MAKE_DIRECTORY ${FOLDER}/Gear/Psycle)
+file(COPY ${HOST} ${LIBRARY} DESTINATION ${FOLDER})
+file(COPY ${MACHINE} DESTINATION ${FOLDER}/Gear/Psycle)
+if(LIBGCC)
+  file(COPY ${LIBGCC} DESTINATION ${FOLDER})
+endif()
+get_filename_component(host_name ${HOST} NAME)
+
+execute_process(COMMAND ${EMULATOR} ${FOLDER}/${host_name} ${ARGUMENTS}
+  WORKING_DIRECTORY ${FOLDER}
+  RESULT_VARIABLE status
+  OUTPUT_VARIABLE output
+  ERROR_VARIABLE errors
+  TIMEOUT 100)
+string(REPLACE "\r" "" output "${output}")
+message("${output}")
+if(errors)
+  message("stderr:\n${errors}")
+endif()
+if(NOT status STREQUAL "0")
+  message(FATAL_ERROR "msvc_host ${ARGUMENTS} ended with ${status}")
+endif()
+if(NOT output MATCHES "checks passed, 0 failed")
+  message(FATAL_ERROR "msvc_host ${ARGUMENTS} did not finish its checks")
+endif()
