@@ -99,19 +99,19 @@ public:
     // Called only by Kestrune's collection, never by the host.
     virtual ~host_info() = default;
 
-    int kind = 0;                      // 1 generator, 2 effect
-    int interface_version = 15;        // the host interface version these records follow
-    int flags = 0;                     // 1 for every Kestrune description
-    int fewest_tracks = 0;             // track counts the host may choose from
+    int kind = 0;               // 1 generator, 2 effect
+    int interface_version = 15; // the host interface version these records follow
+    int flags = 0;              // 1 for every Kestrune description
+    int fewest_tracks = 0;      // track counts the host may choose from
     int most_tracks = 0;
-    const char* full_name = "";        // e.g. "Kestrune Sine Pad"
-    const char* short_label = "";      // e.g. "Sine"
+    const char* full_name = "";   // e.g. "Kestrune Sine Pad"
+    const char* short_label = ""; // e.g. "Sine"
     const char* author = "";
     const char* command_list = nullptr; // menu entries split by "\n"; entry i runs command i
-    void* library_link = nullptr;      // always null: the host never sees the machine's DLL
+    void* library_link = nullptr;       // always null: the host never sees the machine's DLL
     const char* identity_uri = nullptr; // how songs refer to this description
-    std::vector<host_parameter*> global_params; // one per machine parameter, in its order
-    std::vector<host_parameter*> track_params;  // a generator's Note and Note Command
+    std::vector<host_parameter*> global_params;  // one per machine parameter, in its order
+    std::vector<host_parameter*> track_params;   // a generator's Note and Note Command
     std::vector<host_attribute*> attribute_list; // always empty
 };
 
@@ -119,9 +119,9 @@ public:
 // operations in this order of slots; the answers that need no machine are fixed.
 class host_plugin {
 public:
-    virtual void release() = 0;                     // destroys the instance; its last call
-    virtual void start(host_archive* archive) = 0;  // loads the machine; archive null when new
-    virtual void take_events() = 0;                 // after the host wrote both value areas
+    virtual void release() = 0;                    // destroys the instance; its last call
+    virtual void start(host_archive* archive) = 0; // loads the machine; archive null when new
+    virtual void take_events() = 0;                // after the host wrote both value areas
     // Renders count samples of stereo: inputs and outputs each point to a left and a right
     // array. mode bit 2 asks for output. Answers whether the output holds any sound.
     virtual bool render(float** inputs, float** outputs, int count, int mode) = 0;
@@ -204,7 +204,8 @@ static_assert(offsetof(host_info, command_list) == 36 && offsetof(host_info, lib
 static_assert(offsetof(host_info, identity_uri) == 44 && offsetof(host_info, global_params) == 48);
 static_assert(offsetof(host_info, track_params) == 60 && offsetof(host_info, attribute_list) == 72);
 static_assert(sizeof(host_info) == 84);
-static_assert(offsetof(host_plugin, global_values) == 4 && offsetof(host_plugin, track_values) == 8);
+static_assert(offsetof(host_plugin, global_values) == 4 &&
+              offsetof(host_plugin, track_values) == 8);
 static_assert(offsetof(host_plugin, attribute_values) == 12);
 static_assert(offsetof(host_plugin, master_info) == 16 && offsetof(host_plugin, host) == 20);
 static_assert(sizeof(host_plugin) == 24);

@@ -38,7 +38,7 @@ public:
 
     std::string full_name_text;
     std::string short_label_text;
-    std::string library_path;      // the DLL's full path, as the scan built it
+    std::string library_path; // the DLL's full path, as the scan built it
     std::string author_text;
     std::string identity_uri_text;
     std::string command_list_text;
@@ -52,8 +52,7 @@ public:
 // non-empty text); the caller owns it. Answers null, having freed everything, when memory runs
 // out, for example for a param_count too large to allocate. Null texts count as empty texts;
 // a null entry in params still gives its global parameter (a switch 0..0 without names).
-machine_info* build_machine_info(const machine_description& description,
-                                 const char* path) noexcept;
+machine_info* build_machine_info(const machine_description& description, const char* path) noexcept;
 
 // Replaces every character from with to in a NUL-terminated text; nothing when text is null or
 // from equals to.

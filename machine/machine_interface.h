@@ -39,21 +39,21 @@ struct machine_parameter {
     const char* caption; // longer name or description
     int lowest;          // inclusive range, in the machine's own values; not always ordered
     int highest;
-    int flags;           // 2 is carried to the host parameter; other bits are not read
+    int flags; // 2 is carried to the host parameter; other bits are not read
     int default_value;
 };
 
 // What "GetInfo" answers. Owned by the machine's DLL and valid only while it is loaded.
 struct machine_description {
-    int api_version;                         // not read
-    int kind_flags;                          // exactly 3: a generator; anything else: an effect
-    int param_count;                         // entries of params
-    const machine_parameter* const* params;  // param_count pointers, in the machine's order
-    const char* full_name;                   // e.g. "Kestrune Sine Pad"
-    const char* short_label;                 // e.g. "Sine"
+    int api_version;                        // not read
+    int kind_flags;                         // exactly 3: a generator; anything else: an effect
+    int param_count;                        // entries of params
+    const machine_parameter* const* params; // param_count pointers, in the machine's order
+    const char* full_name;                  // e.g. "Kestrune Sine Pad"
+    const char* short_label;                // e.g. "Sine"
     const char* author;
-    const char* command_text;                // the machine's own command, shown as entry 0
-    int column_count;                        // not read
+    const char* command_text; // the machine's own command, shown as entry 0
+    int column_count;         // not read
 };
 
 // What a machine may ask of its host. Kestrune's instance is this callback (its second base);
@@ -102,21 +102,29 @@ public:
     // The destructor may throw; Kestrune's guard around the destruction catches it.
     virtual ~machine() noexcept(false) = default;
 #endif
-    virtual void start_up() {} // once, after callback is set and before any other call
-    virtual void reserved_3() {}                            // never called
-    virtual void set_parameter(int index, int value) {      // value in the machine's range
+    virtual void start_up() {}   // once, after callback is set and before any other call
+    virtual void reserved_3() {} // never called
+    virtual void set_parameter(int index, int value) { // value in the machine's range
         (void)index, (void)value;
     }
     // Works two arrays of count samples in place, at full scale 32768, for tracks tracks.
     virtual void render_block(float* left, float* right, int count, int tracks) {
         (void)left, (void)right, (void)count, (void)tracks;
     }
-    virtual void silence() {}                                     // stop all sound
-    virtual void load_data(unsigned char* buffer) { (void)buffer; } // take a stored state
-    virtual void dump_data(unsigned char* buffer) { (void)buffer; } // write data_size() bytes
-    virtual int data_size() { return 0; }                         // bytes of state, 0: none
-    virtual void user_command() {}                                // the machine's own command
-    virtual void mute_channel(int index) { (void)index; }
+    virtual void silence() {} // stop all sound
+    virtual void load_data(unsigned char* buffer) {
+        (void)buffer;
+    } // take a stored state
+    virtual void dump_data(unsigned char* buffer) {
+        (void)buffer;
+    } // write data_size() bytes
+    virtual int data_size() {
+        return 0;
+    }                              // bytes of state, 0: none
+    virtual void user_command() {} // the machine's own command
+    virtual void mute_channel(int index) {
+        (void)index;
+    }
     virtual bool channel_muted(int index) {
         (void)index;
         return false;
@@ -133,13 +141,12 @@ public:
     }
     virtual void reserved_16() {} // never called
     // One note and command on a track: note is twelve to the octave, 120 is note-off.
-    virtual void sequence_event(int channel, int note, int instrument, int command,
-                                int parameter) {
+    virtual void sequence_event(int channel, int note, int instrument, int command, int parameter) {
         (void)channel, (void)note, (void)instrument, (void)command, (void)parameter;
     }
 
-    int* values = nullptr;                      // the machine's own; never used by Kestrune
-    machine_host_callback* callback = nullptr;  // set by Kestrune before start_up
+    int* values = nullptr;                     // the machine's own; never used by Kestrune
+    machine_host_callback* callback = nullptr; // set by Kestrune before start_up
 
 #if MACHINE_MSVC_DESTRUCTOR_SLOT
 protected:
@@ -168,8 +175,10 @@ inline void destroy_through_destructor(machine* m) {
 
 #if defined(__i386__) || defined(_M_IX86)
 static_assert(sizeof(machine_parameter) == 24);
-static_assert(offsetof(machine_parameter, caption) == 4 && offsetof(machine_parameter, lowest) == 8);
-static_assert(offsetof(machine_parameter, highest) == 12 && offsetof(machine_parameter, flags) == 16);
+static_assert(offsetof(machine_parameter, caption) == 4 &&
+              offsetof(machine_parameter, lowest) == 8);
+static_assert(offsetof(machine_parameter, highest) == 12 &&
+              offsetof(machine_parameter, flags) == 16);
 static_assert(offsetof(machine_parameter, default_value) == 20);
 static_assert(sizeof(machine_description) == 36);
 static_assert(offsetof(machine_description, kind_flags) == 4);

@@ -16,8 +16,8 @@ constexpr char path_separator = '\\';
 constexpr char path_separator = '/';
 #endif
 
-constexpr std::size_t max_path = 260;       // the platform path limit, terminator included
-constexpr unsigned folder_attribute = 0x10; // GetFileAttributesA's folder bit
+constexpr std::size_t max_path = 260;           // the platform path limit, terminator included
+constexpr unsigned folder_attribute = 0x10;     // GetFileAttributesA's folder bit
 constexpr unsigned no_attributes = 0xffffffffu; // the answer for a path that doesn't exist
 
 using module_handle = void*; // a loaded library or the executable; null means none

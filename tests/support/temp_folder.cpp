@@ -27,8 +27,8 @@ temp_folder::temp_folder() {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     fs::path base = fs::temp_directory_path();
     for (;;) {
-        fs::path candidate = base / ("kestrune-test-" + std::to_string(stamp) + "-" +
-                                     std::to_string(counter++));
+        fs::path candidate =
+            base / ("kestrune-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         if (fs::create_directory(candidate)) {
             path_ = native(candidate.string());
             return;

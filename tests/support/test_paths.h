@@ -5,9 +5,9 @@
 
 namespace kestrune::test {
 
-std::string executable_folder();                 // the folder of the running test program
+std::string executable_folder();                   // the folder of the running test program
 std::string fixture_path(const std::string& name); // bin/fixtures/NAME
-std::string library_path();                      // bin/kestrune.dll (kestrune.so natively)
+std::string library_path();                        // bin/kestrune.dll (kestrune.so natively)
 std::string join_path(const std::string& folder, const std::string& name);
 
 } // namespace kestrune::test
