@@ -40,7 +40,7 @@ const kestrune::machine_parameter resonance_param{"Resonance", "Filter resonance
                                                   20};
 const kestrune::machine_parameter filter_param{"Filter", "Low-pass filter on or off", 0, 1, 0, 1};
 const kestrune::machine_parameter fine_tune_param{
-    "Fine Tune", "Fine tune in thousandths of a cent", -100000, 100000, 0, 0};
+    "Fine Tune", "Fine tune (1/1000 cent)", -100000, 100000, 0, 0};
 const kestrune::machine_parameter attack_param{"Attack", "Envelope attack (ms)", 0, 2000, 0, 5};
 const kestrune::machine_parameter release_param{"Release", "Envelope release (ms)", 0, 5000, 0,
                                                 150};

@@ -1,0 +1,104 @@
+#include "session.h"
+
+#include <filesystem>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace kestrune_host {
+
+namespace {
+
+std::filesystem::path own_folder() {
+    char path[4096] = {};
+#if defined(_WIN32)
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+#else
+    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
+        return ".";
+    }
+#endif
+    return std::filesystem::path(path).parent_path();
+}
+
+} // namespace
+
+std::string default_library_path() {
+#if defined(_WIN32)
+    return (own_folder() / "kestrune.dll").string();
+#else
+    return (own_folder() / "kestrune.so").string();
+#endif
+}
+
+std::string machine_folder() {
+    return (own_folder() / "Gear" / "Psycle").string();
+}
+
+session::~session() {
+    if (collection_ != nullptr) {
+        collection_->release();
+    }
+    collection_ = nullptr;
+    library_.close();
+}
+
+bool session::open(const std::string& library_path, std::string& error) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(library_path, ignored)) {
+        error = "there is no Kestrune library at " + library_path;
+        return false;
+    }
+    if (!library_.open(library_path)) {
+        error = "can't load the Kestrune library " + library_path +
+                ": it doesn't load, or lacks zzub_get_signature or zzub_get_plugincollection";
+        return false;
+    }
+    collection_ = library_.new_collection();
+    if (collection_ == nullptr) {
+        error = "the Kestrune library " + library_path + " gave no collection";
+        return false;
+    }
+    collection_->setup(&factory_);
+    return true;
+}
+
+std::string session::signature() const {
+    const char* text = library_.signature();
+    return text != nullptr ? text : "";
+}
+
+instance::instance(kestrune::host_info& info, const kestrune::host_master_info& master)
+    : info_(info), master_(master) {}
+
+instance::~instance() {
+    if (plugin_ != nullptr) {
+        plugin_->release();
+    }
+}
+
+bool instance::start(kestrune::host_archive* archive, std::string& error) {
+    std::string name = info_.full_name != nullptr ? info_.full_name : "";
+    plugin_ = info_.make_instance();
+    if (plugin_ == nullptr) {
+        error = "\"" + name + "\" gave no instance";
+        return false;
+    }
+    plugin_->master_info = &master_;
+    plugin_->host = nullptr;
+    plugin_->start(archive);
+    // An instance whose machine didn't load answers the empty text for every value, even the
+    // track values that it formats itself; one with a machine never does for those.
+    const char* probe = plugin_->value_text(static_cast<int>(info_.global_params.size()), 0);
+    if (probe == nullptr || probe[0] == '\0') {
+        error = "the machine of \"" + name + "\" didn't load: its DLL failed to load or to " +
+                "create a machine";
+        return false;
+    }
+    return true;
+}
+
+} // namespace kestrune_host
