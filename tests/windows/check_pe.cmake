@@ -1,5 +1,5 @@
 # Checks a PE file's hygiene from the build machine, with objdump -p:
-#   cmake -DOBJDUMP=... -DFILE=x.dll -DIMPORTS="A.dll;B.dll" -DEXPORTS="f;g" [-DKIND=EXE]
+#   cmake -DOBJDUMP=... -DFILE=x.dll -DIMPORTS=A.dll,B.dll -DEXPORTS=f,g [-DKIND=EXE]
 #       -P check_pe.cmake
 # - PE32 for i386, a DLL unless KIND is EXE;
 # - every imported DLL is one of IMPORTS (compared without regard to case, as Windows does);
@@ -7,6 +7,8 @@
 # - the export table holds exactly EXPORTS, by plain undecorated name, and nothing by ordinal
 #   alone.
 cmake_minimum_required(VERSION 3.25)
+string(REPLACE "," ";" IMPORTS "${IMPORTS}")
+string(REPLACE "," ";" EXPORTS "${EXPORTS}")
 
 set(problems)
 execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
@@ -81,8 +83,7 @@ if(NOT address_count EQUAL expected_count)
   list(APPEND problems "${address_count} exported addresses for ${expected_count} names")
 endif()
 
-message(STATUS "${FILE}: imports [${imports}], exports [${exports}]")
-if(problems)
-  list(JOIN problems "\n  " text)
-  message(FATAL_ERROR "${FILE}:\n  ${text}")
-endif()
+# With REPORT set, the verdict goes into that file instead (for a test that runs where the tools
+# are not), and the script itself always succeeds.
+include(${CMAKE_CURRENT_LIST_DIR}/report.cmake)
+finish_check("${FILE}: imports [${imports}], exports [${exports}]" "${problems}")

@@ -1,0 +1,18 @@
+# The end of a static check: report its verdict, either at once (a failed check fails the script)
+# or, with REPORT set, in that file: "ok" or "FAILED" on the first line, the details after it.
+# show_report.cmake turns such a file back into a test result.
+function(finish_check summary problems)
+  list(JOIN problems "\n  " details)
+  if(REPORT)
+    if(problems)
+      file(WRITE ${REPORT} "FAILED\n${summary}\n  ${details}\n")
+    else()
+      file(WRITE ${REPORT} "ok\n${summary}\n")
+    endif()
+    return()
+  endif()
+  message(STATUS "${summary}")
+  if(problems)
+    message(FATAL_ERROR "${details}")
+  endif()
+endfunction()
