@@ -1,0 +1,83 @@
+#include "bench/bench_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/platform.h"
+
+namespace kestrune::bench {
+
+std::string program_folder() {
+    char path[platform::max_path + 1] = {};
+    unsigned length =
+        platform::module_file_name(platform::executable_module(), path, platform::max_path);
+    if (length == 0 || length >= platform::max_path) {
+        return ".";
+    }
+    return std::filesystem::path(path).parent_path().string();
+}
+
+std::string quiet_machine_path() {
+    return program_folder() + "/bench/quiet_machine.dll";
+}
+
+std::unique_ptr<machine_info> describe_quiet_machine() {
+    std::string path = quiet_machine_path();
+    platform::module_handle library = platform::load_library(path.c_str());
+    if (library == nullptr) {
+        return nullptr;
+    }
+    auto get_info =
+        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
+    const machine_description* description = get_info != nullptr ? get_info() : nullptr;
+    std::unique_ptr<machine_info> info;
+    if (description != nullptr) {
+        info.reset(build_machine_info(*description, path.c_str()));
+    }
+    platform::free_library(library);
+    return info;
+}
+
+started_instance::started_instance(machine_info& info) : plugin(info.make_instance()) {
+    if (plugin != nullptr) {
+        plugin->master_info = &master_;
+        plugin->start(nullptr);
+    }
+}
+
+started_instance::~started_instance() {
+    if (plugin != nullptr) {
+        plugin->release();
+    }
+}
+
+machine_tree::machine_tree(int folders, int files_per_folder) {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "kestrune-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return;
+    }
+    root_ = pattern;
+    const fs::path machine = quiet_machine_path();
+    std::error_code error;
+    for (int f = 0; f < folders; ++f) {
+        fs::path folder = fs::path(root_) / ("folder " + std::to_string(f));
+        fs::create_directories(folder, error);
+        for (int i = 0; i < files_per_folder; ++i) {
+            // Copies, not links: the loader would recognise a second link to a file it holds.
+            fs::path file = folder / ("machine " + std::to_string(i) + ".dll");
+            if (fs::copy_file(machine, file, fs::copy_options::overwrite_existing, error)) {
+                files_.push_back(file.string());
+            }
+        }
+    }
+}
+
+machine_tree::~machine_tree() {
+    if (!root_.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(root_, error);
+    }
+}
+
+} // namespace kestrune::bench
