@@ -1,0 +1,30 @@
+// Running the built kestrune-host from a test, and reading what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "wav_file.h"
+
+namespace kestrune::test {
+
+struct tool_result {
+    int exit_code = -1; // -1 when the program couldn't be run or didn't exit normally
+    std::string out;    // standard output
+    std::string err;    // standard error
+};
+
+// Runs bin/kestrune-host with the arguments, its standard input empty.
+tool_result run_host(const std::vector<std::string>& arguments);
+
+// A rendered file, or a test failure when it can't be read.
+kestrune_host::stereo_sound read_wav(const std::string& path);
+
+// Measures of one channel from sample first on (count samples; -1: to the end).
+double rms(const std::vector<float>& samples, std::size_t first = 0, long count = -1);
+float peak(const std::vector<float>& samples, std::size_t first = 0, long count = -1);
+// Sign changes per second, halved: the frequency of a wave that crosses zero twice a period.
+double crossing_frequency(const std::vector<float>& samples, int samples_per_second,
+                          std::size_t first, std::size_t count);
+
+} // namespace kestrune::test
