@@ -609,7 +609,7 @@ TEST_F(Instance, RestoreCasesThatLoadNothing) {
 // A block of the untrusted size that can't be had restores and stores nothing, and throws
 // nothing. On 64-bit Linux such a block may be granted on credit, so the check runs in a child
 // whose address space is limited; a 32-bit Windows process can't hold it at all.
-void check_unobtainable_state(logging_fixture& generator, machine_info& info) {
+[[maybe_unused]] void check_unobtainable_state(logging_fixture& generator, machine_info& info) {
     memory_archive archive;
     archive.bytes = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
     generator.state().load_bytes = 1;
