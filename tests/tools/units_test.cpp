@@ -200,6 +200,10 @@ TEST(ValueLookup, ExactTextsFirstThenTheNearestNumber) {
     ASSERT_TRUE(near);
     EXPECT_EQ(near->host_value, 50); // 50 cents, the nearest to 51
     EXPECT_FALSE(near->exact);
+    auto same_number = find_value(0, 100, tune, "50", examples);
+    ASSERT_TRUE(same_number);
+    EXPECT_EQ(same_number->host_value, 50);
+    EXPECT_TRUE(same_number->exact);                               // "50" is "50 cents"
     auto exact = find_value(100, 0, tune, "-100 cents", examples); // either order
     ASSERT_TRUE(exact);
     EXPECT_EQ(exact->host_value, 0);

@@ -114,6 +114,9 @@ int main(int argc, char** argv) {
     // render
     render_options render;
     CLI::App* render_cmd = app.add_subcommand("render", "Plays a machine into a WAV file");
+    render_cmd->footer(
+        "Example: kestrune-host render \"Kestrune Demo Synth\" -o demo.wav --note A-4 --track 0 "
+        "--at 0 --length 2 --note C-5 --track 1 --at 1 --value Waveform=Square");
     render_cmd->add_option("machine", render.machine,
                            "A machine: name, label, URI or #N (or the one --state names)");
     render_cmd->add_option("-o,--output", render.output, "The WAV file to write")->required();

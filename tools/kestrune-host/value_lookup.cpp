@@ -71,7 +71,8 @@ std::optional<value_match> find_value(int lo, int hi,
         }
         double distance = std::fabs(*number - *target_number);
         if (!nearest || distance < nearest_distance) {
-            nearest = value_match{static_cast<int>(v), text, false};
+            // The same number counts as the value asked for: "2000" is "2000 Hz".
+            nearest = value_match{static_cast<int>(v), text, distance == 0.0};
             nearest_distance = distance;
         }
     }

@@ -12,8 +12,9 @@ namespace kestrune_host {
 
 struct value_match {
     int host_value = 0;
-    std::string text;   // the machine's text for it
-    bool exact = false; // the text is the one asked for (ignoring case and blanks at the ends)
+    std::string text; // the machine's text for it
+    // The text is the one asked for (ignoring case and blanks at the ends), or its number is.
+    bool exact = false;
 };
 
 // The leading number of a text ("2000 Hz" gives 2000, "+1.5 cents" 1.5), or nothing.
