@@ -226,7 +226,10 @@ int run_render(session& s, const render_options& o) {
         settings.push_back(one);
     }
 
-    // The output can be written: found out before the machine runs.
+    // The outputs can be written: found out before the machine runs.
+    if (!o.state_out.empty() && !can_write(o.state_out, error)) {
+        return report(exit_failed, error);
+    }
     wav_writer writer;
     if (!writer.open(o.output, t.samples_per_second, o.format, error)) {
         return report(exit_failed, error);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace kestrune_host {
 
@@ -123,6 +125,24 @@ std::optional<bytes> read_file(const std::string& path, std::string& error) {
         return std::nullopt;
     }
     return content;
+}
+
+bool can_write(const std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::path target(path);
+    if (fs::is_directory(target, ignored)) {
+        error = "can't write " + path + ": it is a folder";
+        return false;
+    }
+    bool exists = fs::exists(target, ignored);
+    fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    const std::string& checked = exists ? path : folder.string();
+    if (access(checked.c_str(), W_OK) != 0) {
+        error = "can't write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 bool write_file(const std::string& path, const bytes& content, std::string& error) {

@@ -30,6 +30,10 @@ std::optional<stored_state> decode_state(const bytes& content, std::string& erro
 
 // A whole file, or nothing with error naming the file and the reason.
 std::optional<bytes> read_file(const std::string& path, std::string& error);
+// Whether a file could be written at path now (its folder exists and takes files, and the
+// file, if it is there, may be replaced); false with error naming the file and the reason.
+// Nothing is created.
+bool can_write(const std::string& path, std::string& error);
 // Writes a whole file; false with error naming the file and the reason.
 bool write_file(const std::string& path, const bytes& content, std::string& error);
 
