@@ -50,6 +50,12 @@ TEST(HostArguments, BadCommandLinesAreRefusedWithAReason) {
     expect_refused(run_host({"render", synth, "-o", out, "--note", "A-4", "--track", "40"}), 2,
                    "track 40 is out of range");
     expect_refused(run_host({"render", delay, "-o", out}), 2, "give it an --input");
+    expect_refused(run_host({"render", synth, "-o", out, "--tracks", "40"}), 2,
+                   "takes 8 to 32 tracks");
+    expect_refused(run_host({"render", synth, "-o", out, "--note", "A-4", "--command", "C40G"}), 2,
+                   "four hexadecimal digits");
+    expect_refused(run_host({"render", synth, "-o", out, "--note", "A-4", "--note", "C-5"}), 2,
+                   "two notes on track 0");
     expect_refused(run_host({"render", synth, "-o", out, "--bpm", "0"}), 2, "--bpm");
     EXPECT_FALSE(std::ifstream(out).good()); // nothing refused leaves a file behind
 }

@@ -90,6 +90,12 @@ TEST(DemoSynthSound, VolumeAndTheNoteOffShapeTheLevel) {
     double soft = rms(synth_note(dir, "A-4", half), 2205);
     EXPECT_NEAR(soft / loud, 0.5, 0.02);
 
+    // Command 0C with the note: its own volume, 0x40 of 0x80 (the command word travels in the
+    // track record, little-endian, to the machine's sequence_event).
+    auto commanded = full;
+    commanded.insert(commanded.end(), {"--command", "0C40"});
+    EXPECT_NEAR(rms(synth_note(dir, "A-4", commanded), 2205) / loud, 0.5, 0.02);
+
     // 125 bpm: one beat is 0.48 s; with a 10 ms release the note is gone well before 0.6 s.
     auto ended = sine;
     ended.insert(ended.end(), {"--length", "1", "--set", "Release=10"});
