@@ -37,10 +37,22 @@ public:
 
 // One folder per run, under a folder made once, with one copy of the machine in it to link.
 struct workspace {
+    // libFuzzer ends the process without running static destructors, so each run's folder
+    // is named by its process, and the folders of runs that are gone are removed first.
     workspace() {
-        std::string pattern = (fs::temp_directory_path() / "kestrune-scan-fuzz-XXXXXX").string();
-        FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
-        base = pattern;
+        const fs::path temp = fs::temp_directory_path();
+        const std::string prefix = "kestrune-scan-fuzz-";
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(temp, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.compare(0, prefix.size(), prefix) == 0 &&
+                !fs::exists("/proc/" + name.substr(prefix.size()), error)) {
+                fs::remove_all(entry.path(), error);
+            }
+        }
+        base = (temp / (prefix + std::to_string(getpid()))).string();
+        fs::remove_all(base, error);
+        FUZZ_CHECK(mkdir(base.c_str(), 0700) == 0);
         char exe[PATH_MAX] = {};
         FUZZ_CHECK(readlink("/proc/self/exe", exe, sizeof exe - 1) > 0);
         machine = base + "/machine.so";
