@@ -14,12 +14,16 @@ if(LIBGCC)
 endif()
 get_filename_component(host_name ${HOST} NAME)
 
+# Output into files, not pipes: the first message box makes Wine start its explorer.exe, which
+# inherits the host's standard handles and outlives it, so a pipe would stay open.
 execute_process(COMMAND ${EMULATOR} ${FOLDER}/${host_name} ${ARGUMENTS}
   WORKING_DIRECTORY ${FOLDER}
   RESULT_VARIABLE status
-  OUTPUT_VARIABLE output
-  ERROR_VARIABLE errors
+  OUTPUT_FILE ${FOLDER}/output.txt
+  ERROR_FILE ${FOLDER}/errors.txt
   TIMEOUT 100)
+file(READ ${FOLDER}/output.txt output)
+file(READ ${FOLDER}/errors.txt errors)
 string(REPLACE "\r" "" output "${output}")
 message("${output}")
 if(errors)

@@ -27,11 +27,7 @@ const char* take_log(fixture_state* control) {
 
 void check_parameter(const parameter* p, int kind, const char* title, int lowest, int highest,
                      int empty_value, int flags, int default_value, const char* what) {
-    report::check(p != nullptr, what);
-    if (p == nullptr) {
-        return;
-    }
-    report::check(p->kind == kind && p->lowest == lowest && p->highest == highest &&
+    report::check(p != nullptr && p->kind == kind && p->lowest == lowest && p->highest == highest &&
                       p->empty_value == empty_value && p->flags == flags &&
                       p->default_value == default_value && report::same_text(p->title, title),
                   what);

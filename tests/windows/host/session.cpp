@@ -39,6 +39,9 @@ bool open(library_session& run) {
     run.library = LoadLibraryA("kestrune.dll");
     report::check(run.library != nullptr, "kestrune.dll loads into an MSVC-built host");
     if (run.library == nullptr) {
+        report::text("  LoadLibraryA failed with error ");
+        report::number(static_cast<int>(GetLastError()));
+        report::text("\n");
         return false;
     }
     auto get_signature = reinterpret_cast<host_view::get_signature_function>(

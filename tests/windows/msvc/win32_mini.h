@@ -14,6 +14,7 @@ typedef int(__stdcall* win_proc)();
 __declspec(dllimport) void __stdcall ExitProcess(unsigned code);
 __declspec(dllimport) win_bool __stdcall FreeLibrary(win_module module);
 __declspec(dllimport) char* __stdcall GetCommandLineA();
+__declspec(dllimport) unsigned long __stdcall GetLastError();
 __declspec(dllimport) unsigned long __stdcall GetModuleFileNameA(win_module module, char* path,
                                                                  unsigned long size);
 __declspec(dllimport) win_module __stdcall GetModuleHandleA(const char* name);
