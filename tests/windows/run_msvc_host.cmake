@@ -14,6 +14,11 @@ if(LIBGCC)
 endif()
 get_filename_component(host_name ${HOST} NAME)
 
+# The machines show a message box from start_up. Without a display Wine answers it at once; with
+# one it would wait for a click.
+unset(ENV{DISPLAY})
+unset(ENV{WAYLAND_DISPLAY})
+
 # Output into files, not pipes: the first message box makes Wine start its explorer.exe, which
 # inherits the host's standard handles and outlives it, so a pipe would stay open.
 execute_process(COMMAND ${EMULATOR} ${FOLDER}/${host_name} ${ARGUMENTS}
