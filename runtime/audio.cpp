@@ -13,6 +13,31 @@ std::uint32_t bits_of(float sample) {
     return bits;
 }
 
+// One channel at a time, so that each loop is a plain, vectorisable pass over one array. The
+// input may be the output itself; the compiler checks the overlap once per block.
+void scale_channel_in(const float* in, float* out, int count) {
+    if (in == nullptr) {
+        for (int k = 0; k < count; ++k) {
+            out[k] = 0.0f;
+        }
+        return;
+    }
+    for (int k = 0; k < count; ++k) {
+        out[k] = in[k] * machine_scale;
+    }
+}
+
+// Scales one channel back in place and answers the union of its samples' bits: its exponent
+// field is non-zero exactly when some sample's is.
+std::uint32_t scale_channel_back(float* samples, int count) {
+    std::uint32_t heard = 0;
+    for (int k = 0; k < count; ++k) {
+        samples[k] *= host_scale;
+        heard |= bits_of(samples[k]);
+    }
+    return heard;
+}
+
 } // namespace
 
 bool is_sound(float sample) {
@@ -21,20 +46,12 @@ bool is_sound(float sample) {
 
 void scale_to_machine(const float* in_left, const float* in_right, float* out_left,
                       float* out_right, int count) {
-    for (int k = 0; k < count; ++k) {
-        out_left[k] = in_left != nullptr ? in_left[k] * machine_scale : 0.0f;
-        out_right[k] = in_right != nullptr ? in_right[k] * machine_scale : 0.0f;
-    }
+    scale_channel_in(in_left, out_left, count);
+    scale_channel_in(in_right, out_right, count);
 }
 
 bool scale_to_host(float* left, float* right, int count) {
-    // One pass: scale back and gather the exponent bits of every sample.
-    std::uint32_t heard = 0;
-    for (int k = 0; k < count; ++k) {
-        left[k] *= host_scale;
-        right[k] *= host_scale;
-        heard |= bits_of(left[k]) | bits_of(right[k]);
-    }
+    std::uint32_t heard = scale_channel_back(left, count) | scale_channel_back(right, count);
     return (heard & exponent_bits) != 0;
 }
 
