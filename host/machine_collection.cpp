@@ -96,9 +96,12 @@ void machine_collection::scan_folder(char* path) noexcept {
                     !join_path(path, entry.name, entry_path, sizeof entry_path)) {
                     continue;
                 }
+                // A linked folder (symlink or junction) isn't followed: two links back up the
+                // tree would make the scan branch at every level and never end inside setup.
                 unsigned attributes = platform::file_attributes(entry_path);
                 if (attributes != platform::no_attributes &&
-                    (attributes & platform::folder_attribute) != 0) {
+                    (attributes & platform::folder_attribute) != 0 &&
+                    (attributes & platform::link_attribute) == 0) {
                     scan_folder(entry_path);
                 }
             } while (platform::find_next(search, entry));

@@ -19,6 +19,8 @@ constexpr char path_separator = '/';
 constexpr std::size_t max_path = 260;           // the platform path limit, terminator included
 constexpr unsigned folder_attribute = 0x10;     // GetFileAttributesA's folder bit
 constexpr unsigned no_attributes = 0xffffffffu; // the answer for a path that doesn't exist
+// FILE_ATTRIBUTE_REPARSE_POINT: the path is a symbolic link or a junction (natively, a symlink).
+constexpr unsigned link_attribute = 0x400;
 
 using module_handle = void*; // a loaded library or the executable; null means none
 

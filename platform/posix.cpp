@@ -154,11 +154,19 @@ void find_close(search_handle search) {
 
 unsigned file_attributes(const char* path) {
     struct stat status;
-    if (path == nullptr || stat(path, &status) != 0) {
+    if (path == nullptr || lstat(path, &status) != 0) {
         return no_attributes;
     }
+    // A symlink reports what it points to, marked as a link, as Windows does for a junction.
+    unsigned link = 0;
+    if (S_ISLNK(status.st_mode)) {
+        link = link_attribute;
+        if (stat(path, &status) != 0) {
+            return link;
+        }
+    }
     constexpr unsigned normal_attribute = 0x80; // FILE_ATTRIBUTE_NORMAL
-    return S_ISDIR(status.st_mode) ? folder_attribute : normal_attribute;
+    return link | (S_ISDIR(status.st_mode) ? folder_attribute : normal_attribute);
 }
 
 int message_box(const char* text, const char* caption, unsigned type) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,20 @@ TEST(FolderScan, PathsBeyondTheLimitArePassedOver) {
     tree.copy_in(fixture("scan_c"), "Psycle/" + deep + "/" + std::string(12, 'f') + "/c.dll");
     std::vector<std::string> names = scan(start).names;
     EXPECT_EQ((std::vector<std::string>{"Scan A"}), names);
+}
+#endif
+
+#if !defined(_WIN32)
+// Linked folders aren't followed: links back up the tree would otherwise make the scan branch
+// at every level. The machines behind a link are still found where they really are.
+TEST(FolderScan, LinkedFoldersAreNotFollowed) {
+    temp_folder tree;
+    tree.copy_in(fixture("scan_a"), "Psycle/a.dll");
+    tree.copy_in(fixture("scan_b"), "Psycle/Sub/b.dll");
+    std::filesystem::create_directory_symlink(tree.at("Psycle"), tree.at("Psycle/Sub/up"));
+    std::filesystem::create_directory_symlink(tree.at("Psycle"), tree.at("Psycle/Sub/again"));
+    std::filesystem::create_directory_symlink(tree.at("Psycle/Sub"), tree.at("Psycle/side"));
+    EXPECT_EQ((std::vector<std::string>{"Scan B", "Scan A"}), scan(tree.at("Psycle")).names);
 }
 #endif
 
