@@ -17,25 +17,7 @@
 #include "hostkit/library.h"
 #include "hostkit/recording_factory.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace {
-
-std::string own_folder() {
-    char path[4096] = {};
-#if defined(_WIN32)
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
-#else
-    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
-        return ".";
-    }
-#endif
-    return std::filesystem::path(path).parent_path().string();
-}
 
 #if defined(_WIN32)
 constexpr const char* library_name = "kestrune.dll";
@@ -46,7 +28,7 @@ constexpr const char* library_name = "kestrune.so";
 } // namespace
 
 int main(int argc, char** argv) {
-    std::filesystem::path folder = own_folder();
+    std::filesystem::path folder = std::filesystem::path(hostkit::executable_folder());
     std::string library_path = (folder / library_name).string();
     bool twice = false;
     for (int i = 1; i < argc; ++i) {

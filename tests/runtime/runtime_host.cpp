@@ -25,7 +25,6 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -35,18 +34,6 @@ constexpr const char* library_name = "kestrune.dll";
 #else
 constexpr const char* library_name = "kestrune.so";
 #endif
-
-std::string own_folder() {
-    char path[4096] = {};
-#if defined(_WIN32)
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
-#else
-    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
-        return ".";
-    }
-#endif
-    return std::filesystem::path(path).parent_path().string();
-}
 
 // The generator's own copy, loaded by path as Kestrune loads it, for its log and settings.
 struct generator_dll {
@@ -97,7 +84,7 @@ std::string hex(const hostkit::bytes& bytes) {
 } // namespace
 
 int main() {
-    std::filesystem::path folder = own_folder();
+    std::filesystem::path folder = std::filesystem::path(hostkit::executable_folder());
     std::string generator_path = (folder / "Gear" / "Psycle" / "generator.dll").string();
 
     hostkit::library kestrune;

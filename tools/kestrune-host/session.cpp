@@ -2,40 +2,20 @@
 
 #include <filesystem>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace kestrune_host {
 
-namespace {
-
-std::filesystem::path own_folder() {
-    char path[4096] = {};
-#if defined(_WIN32)
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
-#else
-    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
-        return ".";
-    }
-#endif
-    return std::filesystem::path(path).parent_path();
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string default_library_path() {
 #if defined(_WIN32)
-    return (own_folder() / "kestrune.dll").string();
+    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.dll").string();
 #else
-    return (own_folder() / "kestrune.so").string();
+    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.so").string();
 #endif
 }
 
 std::string machine_folder() {
-    return (own_folder() / "Gear" / "Psycle").string();
+    return (std::filesystem::path(hostkit::executable_folder()) / "Gear" / "Psycle").string();
 }
 
 session::~session() {

@@ -1,9 +1,12 @@
 #include "hostkit/library.h"
 
+#include <filesystem>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 namespace hostkit {
@@ -79,6 +82,18 @@ bool module_is_loaded(const std::string& path) {
     dlclose(module);
     return true;
 #endif
+}
+
+std::string executable_folder() {
+    char path[4096] = {};
+#if defined(_WIN32)
+    GetModuleFileNameA(nullptr, path, sizeof path - 1);
+#else
+    if (readlink("/proc/self/exe", path, sizeof path - 1) <= 0) {
+        return ".";
+    }
+#endif
+    return std::filesystem::path(path).parent_path().string();
 }
 
 } // namespace hostkit

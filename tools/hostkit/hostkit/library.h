@@ -40,4 +40,8 @@ private:
 // find out.
 bool module_is_loaded(const std::string& path);
 
+// The folder of the running program, where a host looks for the library and for Gear/Psycle;
+// "." when the platform can't say.
+std::string executable_folder();
+
 } // namespace hostkit
