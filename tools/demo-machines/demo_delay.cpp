@@ -36,8 +36,6 @@ const kestrune::machine_description description{11,
                                                 "Clear Echoes",
                                                 2};
 
-constexpr int state_version = 1;
-constexpr int state_size = 4 * (1 + param_count);
 constexpr int longest_ms = 2000;
 
 class demo_delay final : public demo::demo_machine<demo_delay> {
@@ -77,25 +75,14 @@ public:
     void silence() override { clear(); }
 
     void load_data(unsigned char* buffer) override {
-        if (buffer == nullptr || demo::get_int(buffer) != state_version) {
-            return;
-        }
-        for (int i = 0; i < param_count; ++i) {
-            set_parameter(i, demo::get_int(buffer + 4 * (1 + i)));
-        }
+        demo::load_values(buffer, param_count, [this](int i, int v) { set_parameter(i, v); });
     }
 
     void dump_data(unsigned char* buffer) override {
-        if (buffer == nullptr) {
-            return;
-        }
-        demo::put_int(buffer, state_version);
-        for (int i = 0; i < param_count; ++i) {
-            demo::put_int(buffer + 4 * (1 + i), value_[i]);
-        }
+        demo::dump_values(buffer, value_, param_count);
     }
 
-    int data_size() override { return state_size; }
+    int data_size() override { return demo::state_size(param_count); }
 
     void user_command() override { clear(); }
 

@@ -61,4 +61,33 @@ inline int get_int(const unsigned char* at) {
     return static_cast<int>(bits);
 }
 
+// Both demo machines store their state the same way: the version word 1, then each
+// parameter's value, all little-endian 32-bit integers.
+constexpr int state_version = 1;
+constexpr int state_size(int param_count) {
+    return 4 * (1 + param_count);
+}
+
+inline void dump_values(unsigned char* buffer, const int* values, int count) {
+    if (buffer == nullptr) {
+        return;
+    }
+    put_int(buffer, state_version);
+    for (int i = 0; i < count; ++i) {
+        put_int(buffer + 4 * (1 + i), values[i]);
+    }
+}
+
+// Hands each stored value to set(index, value); nothing when buffer holds no state of ours,
+// so the machine keeps its defaults.
+template <class Set>
+void load_values(const unsigned char* buffer, int count, Set set) {
+    if (buffer == nullptr || get_int(buffer) != state_version) {
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        set(i, get_int(buffer + 4 * (1 + i)));
+    }
+}
+
 } // namespace demo

@@ -54,8 +54,6 @@ const kestrune::machine_description description{
     11,     3, param_count, params, "Kestrune Demo Synth", "DemoSynth", "Kestrune developers",
     "Help", 1};
 
-constexpr int state_version = 1;
-constexpr int state_size = 4 * (1 + param_count);
 constexpr int voice_count = 64; // the room of a host's track value area
 constexpr int note_off = 120;
 constexpr int volume_command = 0x0C;
@@ -139,25 +137,14 @@ public:
     }
 
     void load_data(unsigned char* buffer) override {
-        if (buffer == nullptr || demo::get_int(buffer) != state_version) {
-            return; // not a state of this synth: keep the defaults
-        }
-        for (int i = 0; i < param_count; ++i) {
-            set_parameter(i, demo::get_int(buffer + 4 * (1 + i)));
-        }
+        demo::load_values(buffer, param_count, [this](int i, int v) { set_parameter(i, v); });
     }
 
     void dump_data(unsigned char* buffer) override {
-        if (buffer == nullptr) {
-            return;
-        }
-        demo::put_int(buffer, state_version);
-        for (int i = 0; i < param_count; ++i) {
-            demo::put_int(buffer + 4 * (1 + i), value_[i]);
-        }
+        demo::dump_values(buffer, value_, param_count);
     }
 
-    int data_size() override { return state_size; }
+    int data_size() override { return demo::state_size(param_count); }
 
     void user_command() override {
         if (callback != nullptr) {
