@@ -48,25 +48,6 @@ void clear_tracks(host_plugin& plugin) {
     std::memset(plugin.track_values, 0, 64 * 3);
 }
 
-// An instance of a fixture, made from a description and released at the end of the scope.
-struct instance {
-    explicit instance(machine_info& info)
-        : plugin(static_cast<machine_plugin*>(info.make_instance())) {}
-    ~instance() {
-        if (plugin != nullptr) {
-            plugin->release();
-        }
-    }
-    instance(const instance&) = delete;
-    instance& operator=(const instance&) = delete;
-    void release() {
-        plugin->release();
-        plugin = nullptr;
-    }
-    machine_plugin* operator->() const { return plugin; }
-    machine_plugin* plugin;
-};
-
 class Instance : public ::testing::Test {
 protected:
     void SetUp() override {
