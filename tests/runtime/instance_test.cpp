@@ -124,6 +124,11 @@ TEST_F(Instance, ValueAreasFollowTheDescription) {
     auto bare = description_with({}, false);
     instance no_globals(*bare);
     EXPECT_EQ(no_globals->global_values, nullptr);
+
+    // Global parameters without a global value area (here an abandoned layout; as well when
+    // its memory can't be had): the host would write through null, so there is no instance.
+    auto odd = description_with({2, 7}, false);
+    EXPECT_EQ(odd->make_instance(), nullptr);
 }
 
 TEST_F(Instance, TwoInstancesOfOneDescriptionAreIndependent) {
