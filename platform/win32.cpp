@@ -184,21 +184,24 @@ bool guarded_call(void (*call)(void*), void* context, unsigned* raised) {
     if (call == nullptr) {
         return true;
     }
+    // Filled in plainly (set_chain_head's memory clobber puts it in memory before the call);
+    // read back after the jump only through the volatile pointer.
     guard_frame frame_storage;
+    frame_storage.record.Next = chain_head();
+    frame_storage.record.Handler = guard_handler;
+    frame_storage.code = 0;
+    frame_storage.raised = raised;
+    asm volatile("fnstcw %0\n\tstmxcsr %1"
+                 : "=m"(frame_storage.x87_control), "=m"(frame_storage.mxcsr));
     guard_frame* volatile frame = &frame_storage;
-    frame->record.Next = chain_head();
-    frame->record.Handler = guard_handler;
-    frame->code = 0;
-    frame->raised = raised;
-    asm volatile("fnstcw %0\n\tstmxcsr %1" : "=m"(frame->x87_control), "=m"(frame->mxcsr));
-    if (__builtin_setjmp(frame->resume) != 0) {
+    if (__builtin_setjmp(frame_storage.resume) != 0) {
         // Back from guard_handler, which has unlinked the frame already.
         return after_fault(frame, *static_cast<volatile DWORD*>(&frame->code));
     }
-    set_chain_head(&frame->record);
+    set_chain_head(&frame_storage.record);
     bool returned = call_catching(call, context);
-    set_chain_head(frame->record.Next);
-    return returned || after_fault(frame, cxx_exception_code);
+    set_chain_head(frame_storage.record.Next);
+    return returned || after_fault(&frame_storage, cxx_exception_code);
 }
 
 bool identify_folder(const char* path, folder_identity& identity) {
