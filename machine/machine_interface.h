@@ -105,7 +105,7 @@ public:
     virtual ~machine() noexcept(false) = default;
 #endif
     virtual void start_up() {}   // 1: once, from start, after callback is set, before any other
-    virtual void reserved_3() {} // 2: never called
+    virtual void reserved_2() {} // 2: never called
     // 3: from take_events: a changed global value, index the machine's parameter, value in its
     // own range.
     virtual void set_parameter(int index, int value) {
@@ -144,7 +144,7 @@ public:
     virtual void midi_in(int channel, int value, int velocity) {
         (void)channel, (void)value, (void)velocity;
     }
-    virtual void reserved_14() {} // 13: never called
+    virtual void reserved_13() {} // 13: never called
     // 14: from value_text: writes the text of value (machine range) of parameter index into
     // Kestrune's text, at most 128 bytes with the terminator, and answers true; or answers
     // false to let the host show a number.
@@ -152,7 +152,7 @@ public:
         (void)text, (void)index, (void)value;
         return false;
     }
-    virtual void reserved_16() {} // 15: never called
+    virtual void reserved_15() {} // 15: never called
     // 16: from take_events: one note and command on a track: note is twelve to the octave,
     // 120 is note-off.
     virtual void sequence_event(int channel, int note, int instrument, int command, int parameter) {
