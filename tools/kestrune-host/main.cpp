@@ -5,12 +5,14 @@
 //   kestrune-host render MACHINE -o out.wav --note A-4 --track 0 --at 0 --length 2 ...
 //   kestrune-host about MACHINE
 //   kestrune-host command MACHINE INDEX
+//   kestrune-host check [MACHINE...] [--json]
 #include <cstdio>
 
 #include <CLI/CLI.hpp>
 
 #include "choose.h"
 #include "commands.h"
+#include "message_boxes.h"
 #include "note_name.h"
 #include "session.h"
 
@@ -186,6 +188,16 @@ int main(int argc, char** argv) {
         ->required();
     command_cmd->add_option("index", command_index, "The entry's position, from 0")->required();
 
+    // check
+    check_options check;
+    CLI::App* check_cmd = app.add_subcommand(
+        "check", "Checks machines as a host uses them: each one, or every one in Gear/Psycle");
+    check_cmd->footer("Exit codes: 0 every machine passed (warnings allowed), 1 one failed.");
+    check_cmd->add_option("machine", check.machines, "Machines: name, label, URI or #N");
+    check_cmd->add_flag("--json", check.json, "JSON for scripts");
+    bool check_quiet = false;
+    check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -204,7 +216,7 @@ int main(int argc, char** argv) {
     }
 
     session s;
-    if (!s.open(library_path, error)) {
+    if (!s.open(library_path, error) || !watch_message_boxes(library_path, error)) {
         return report(exit_failed, error);
     }
     if (list_cmd->parsed()) {
@@ -212,6 +224,10 @@ int main(int argc, char** argv) {
     }
     if (render_cmd->parsed()) {
         return run_render(s, render);
+    }
+    if (check_cmd->parsed()) {
+        check.progress = !check_quiet;
+        return run_check(s, check);
     }
     if (about_cmd->parsed()) {
         return run_command_entry(s, about_machine, std::nullopt);
