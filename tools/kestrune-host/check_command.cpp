@@ -1,5 +1,6 @@
 // check: every machine asked for (or every one announced) through the checks, a table each
 // and a summary, or JSON.
+#include <algorithm>
 #include <cstdio>
 
 #if defined(_WIN32)
