@@ -74,6 +74,14 @@ TEST(HostEverywhere, RenderOfTheDemoSynthWritesAnAudibleWav) {
     EXPECT_GT(kestrune::test::rms(sound.right, 4800), 0.02);
 }
 
+// On Windows the text comes from the library's call of MessageBoxA, which the program reads.
+TEST(HostEverywhere, AboutPrintsTheAboutBoxText) {
+    tool_result r = run_host({"about", synth});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Name:\t\tKestrune Demo Synth"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Faulted:"), std::string::npos) << r.out;
+}
+
 TEST(HostEverywhere, CheckPassesTheDemoMachines) {
     tool_result r = run_host({"check", "--json"});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;

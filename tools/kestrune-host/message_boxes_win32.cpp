@@ -65,6 +65,11 @@ DWORD_PTR* import_slot(HMODULE module, const char* dll, const char* function) {
 
 bool watch_message_boxes(const std::string& library_path, std::string& error) {
     HMODULE module = GetModuleHandleA(library_path.c_str());
+    if (module == nullptr) { // a path written another way than the loader keeps it
+        std::size_t cut = library_path.find_last_of("/\\");
+        module =
+            GetModuleHandleA(library_path.substr(cut == std::string::npos ? 0 : cut + 1).c_str());
+    }
     DWORD_PTR* slot =
         module != nullptr ? import_slot(module, "user32.dll", "MessageBoxA") : nullptr;
     if (slot == nullptr) {
