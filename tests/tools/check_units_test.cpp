@@ -23,6 +23,9 @@ TEST(CheckFault, TheFaultedLineEndsTheAboutText) {
         "describe (C++ exception)");
     // A name that merely contains the word is no fault.
     EXPECT_EQ(faulted_call("Name:\t\tFaulted:\tX\n\nNumParams:\t0"), "");
+    EXPECT_EQ(machine_path(about), "");
+    EXPECT_EQ(machine_path("Author:\t\tA\n\nPath:\t\tC:\\Gear\\x.dll\n\nNumParams:\t3"),
+              "C:\\Gear\\x.dll");
 }
 
 TEST(CheckAudio, CountsWhatNoMachineShouldGive) {

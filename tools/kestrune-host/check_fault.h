@@ -12,7 +12,12 @@ namespace kestrune_host {
 // empty when the text has none.
 std::string faulted_call(const std::string& about_text);
 
-// Opens the instance's About box, unseen, and answers its Faulted line as above.
+// The value of the About text's line "Path:<tabs>VALUE": the machine's DLL; empty without one.
+std::string machine_path(const std::string& about_text);
+
+// The instance's About box, opened unseen: its text.
+std::string about_text(kestrune::host_plugin& plugin);
+// The same, and of it only the Faulted line as above.
 std::string fault_of(kestrune::host_plugin& plugin);
 
 } // namespace kestrune_host

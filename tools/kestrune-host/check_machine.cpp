@@ -16,7 +16,9 @@ struct stage {
 
 std::vector<stage> stages_of(kestrune::host_info& info, machine_check& machine) {
     std::vector<stage> stages;
-    stages.push_back({"starts", [&info](std::string& fault) { return check_start(info, fault); }});
+    stages.push_back({"starts", [&info, &machine](std::string& fault) {
+                          return check_start(info, machine.file, fault);
+                      }});
     for (int rate : check_rates) {
         stages.push_back({"render " + std::to_string(rate) + " Hz",
                           [&info, rate](std::string& f) { return check_render(info, rate, f); }});

@@ -6,8 +6,8 @@ namespace kestrune_host {
 
 std::string check_table(const machine_check& machine) {
     std::string text = machine.name + "  " + verdict_name(machine_verdict(machine)) + "\n";
-    if (!machine.uri.empty()) {
-        text += "  " + machine.uri + "\n";
+    if (!machine.file.empty()) {
+        text += "  " + machine.file + "\n";
     }
     for (const check_row& row : machine.rows) {
         char line[64];
@@ -40,12 +40,11 @@ nlohmann::ordered_json check_json(const std::vector<machine_check>& machines) {
                             {"verdict", verdict_name(row.result)},
                             {"reason", row.reason}});
         }
-        nlohmann::ordered_json one = {{"name", machine.name},
-                                      {"uri", machine.uri},
-                                      {"verdict", verdict_name(machine_verdict(machine))},
-                                      {"fault", nullptr},
-                                      {"realtime_factor", nullptr},
-                                      {"checks", rows}};
+        nlohmann::ordered_json one = {
+            {"name", machine.name}, {"uri", machine.uri},
+            {"file", machine.file}, {"verdict", verdict_name(machine_verdict(machine))},
+            {"fault", nullptr},     {"realtime_factor", nullptr},
+            {"checks", rows}};
         if (!machine.fault.empty()) {
             one["fault"] = machine.fault;
         }

@@ -21,6 +21,7 @@ struct check_row {
 struct machine_check {
     std::string name; // the full name, or what the command line asked for
     std::string uri;  // empty when it wasn't announced
+    std::string file; // the machine's DLL, as its About box says; empty when unknown
     std::vector<check_row> rows;
     std::string fault;             // "render_block (access violation)", empty without a fault
     double realtime_factor = -1.0; // CPU time per second of audio; negative when not measured

@@ -29,13 +29,15 @@ std::string parameter_name(const kestrune::host_info& info, std::size_t index) {
 
 } // namespace
 
-check_row check_start(kestrune::host_info& info, std::string& fault) {
+check_row check_start(kestrune::host_info& info, std::string& file, std::string& fault) {
     player p(info, 44100);
     std::string error;
     if (!p.start(nullptr, error)) {
         return row("starts", verdict::fail, error);
     }
-    fault = fault_of(p.plugin());
+    std::string about = about_text(p.plugin());
+    file = machine_path(about);
+    fault = faulted_call(about);
     return row("starts", verdict::pass, "an instance starts at 44100 Hz");
 }
 

@@ -14,7 +14,8 @@ namespace kestrune_host {
 constexpr int check_blocks[] = {1, 64, 256, 1024, 8192};
 constexpr int check_rates[] = {22050, 44100, 48000, 96000};
 
-check_row check_start(kestrune::host_info& info, std::string& fault);
+// An instance starts; file is the machine's DLL that its About box names.
+check_row check_start(kestrune::host_info& info, std::string& file, std::string& fault);
 // A note at every block size (an effect hears a sine): NaN or infinite samples fail, subnormal
 // ones and a generator's silence warn.
 check_row check_render(kestrune::host_info& info, int samples_per_second, std::string& fault);
