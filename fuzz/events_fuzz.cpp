@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     checking_machine target;
     target.source = &source;
-    send_events(source, target);
+    kestrune::guarded_machine calls(&target);
+    send_events(source, calls);
     int expected_notes = 0;
     for (int t = 0; generator && t < source.track_count && t < track_records; ++t) {
         expected_notes += tracks[t * track_record_size] != 0 ? 1 : 0;
@@ -125,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         target.described_index = -1;
         char text[text_buffer_size];
         std::memset(text, '?', sizeof text);
-        const char* answer = describe_value(source, target, index, value, text);
+        const char* answer = describe_value(source, calls, index, value, text);
         FUZZ_CHECK(answer == text);
         FUZZ_CHECK(std::memchr(text, '\0', sizeof text) != nullptr);
         if (target.described_index >= 0) {

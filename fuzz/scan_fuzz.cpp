@@ -147,12 +147,19 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
             }
             break;
         }
-        default: // a link to a folder above: a loop that only the path limit ends
-            // One per tree, with a long name: two loops would branch at every level, and the
-            // scan would take 2^depth steps (a fault of the scan, left to it).
+        default: // a link to a folder above: a loop, which ends where the folder was searched
+            // One per tree: the folder it leads to is always searched before the link, so its
+            // machines are announced under their own paths.
             if (!linked) {
+                std::vector<std::string> above; // parent and the folders it lies in
+                for (const std::string& folder : folders) {
+                    if (parent == folder ||
+                        parent.compare(0, folder.size() + 1, folder + "/") == 0) {
+                        above.push_back(folder);
+                    }
+                }
                 const std::string& target =
-                    folders[in.ConsumeIntegralInRange<std::size_t>(0, folders.size() - 1)];
+                    above[in.ConsumeIntegralInRange<std::size_t>(0, above.size() - 1)];
                 linked = symlink(target.c_str(), (path + "-loop-link-loop-link").c_str()) == 0;
             }
         }

@@ -136,7 +136,8 @@ void restore_random_stream(FuzzedDataProvider& in) {
     } reader;
     reader.inner = &stream;
     reader.owner = &target;
-    kestrune::read_state_blob(reader, target);
+    kestrune::guarded_machine calls(&target);
+    kestrune::read_state_blob(reader, calls);
 
     FUZZ_CHECK(!stream.reads.empty() && stream.reads[0].asked == 4);
     if (padded_int(stream.reads[0].given) != 1) {
@@ -167,7 +168,8 @@ void store_and_restore(FuzzedDataProvider& in) {
         source.data.push_back(0x5a);
     }
     vector_outstream out;
-    kestrune::write_state_blob(source, out);
+    kestrune::guarded_machine source_calls(&source);
+    kestrune::write_state_blob(source_calls, out);
     if (source.size <= 0) {
         FUZZ_CHECK(out.bytes.empty());
         return;
@@ -177,7 +179,8 @@ void store_and_restore(FuzzedDataProvider& in) {
     state_machine target;
     target.expected_size = source.size;
     target.delivered.assign(out.bytes.begin() + 8, out.bytes.end());
-    kestrune::read_state_blob(stream, target);
+    kestrune::guarded_machine target_calls(&target);
+    kestrune::read_state_blob(stream, target_calls);
     FUZZ_CHECK(target.loads == 1);
 }
 

@@ -43,16 +43,17 @@ struct host_parameter {
 // Song position and timing, owned by the host. It may hold more fields than these four;
 // Kestrune reads only these, and only through the pointer the host gives each instance.
 struct host_master_info {
-    int beats_per_minute;
-    int ticks_per_beat;
-    int samples_per_second;
-    int samples_per_tick;
+    int beats_per_minute;   // the song's tempo; the machine's tempo query
+    int ticks_per_beat;     // pattern rows per beat; the machine's beat_ticks query
+    int samples_per_second; // the sample rate; the machine's sample_rate query
+    int samples_per_tick;   // samples per pattern row; the machine's tick_length query
 };
 
 // A stream that the host archive hands out for writing an instance's state.
 class host_outstream {
 public:
-    // Appends size bytes from buffer. Kestrune ignores the answer.
+    // 0: called by Kestrune during store_state; appends size bytes from buffer, which stays
+    // Kestrune's. Kestrune ignores the answer.
     virtual int write_bytes(const void* buffer, int size) = 0;
     // Last, so the slots above line up in both ABIs. The host owns its streams.
     virtual ~host_outstream() = default;
@@ -61,8 +62,8 @@ public:
 // A stream that the host archive hands out for reading an instance's state back.
 class host_instream {
 public:
-    // Reads up to size bytes into buffer. Kestrune ignores the answer: what isn't delivered
-    // leaves the buffer as it was.
+    // 0: called by Kestrune during start; reads up to size bytes into Kestrune's buffer.
+    // Kestrune ignores the answer: what isn't delivered leaves the buffer as it was.
     virtual int read_bytes(void* buffer, int size) = 0;
     virtual ~host_instream() = default; // last; Kestrune never destroys the host's objects
 };
@@ -71,9 +72,11 @@ public:
 // for the length of one call.
 class host_archive {
 public:
-    // The stream to write under name, or null. Kestrune always asks for the name "".
+    // 0: during store_state; the stream to write under name, or null; the archive owns it.
+    // Kestrune always asks for the name "".
     virtual host_outstream* output_stream(const char* name) = 0;
-    // The stream to read under name, or null. Kestrune always asks for the name "".
+    // 1: during start; the stream to read under name, or null; the archive owns it. Kestrune
+    // always asks for the name "".
     virtual host_instream* input_stream(const char* name) = 0;
     virtual ~host_archive() = default; // last; Kestrune never destroys the host's objects
 };
@@ -81,8 +84,8 @@ public:
 // The host's receiver of descriptions, handed to host_collection::setup.
 class host_factory {
 public:
-    // Called once per machine found, during setup. The host keeps the pointer; the description
-    // stays valid until the collection's release. The answer is not used.
+    // 0: called by Kestrune once per machine found, during setup. The host keeps the pointer; the
+    // description stays valid until the collection's release. The answer is not used.
     virtual void announce(host_info* info) = 0;
     virtual ~host_factory() = default; // last; Kestrune never destroys the host's objects
 };
@@ -91,10 +94,10 @@ public:
 // owns everything that the fields point to; the host only reads the fields.
 class host_info {
 public:
-    // Called by the host to create an instance; the host owns the answer (null on failure)
-    // and ends it with host_plugin::release.
+    // 0: called by the host, between setup and the collection's release, to create an
+    // instance; the host owns the answer (null on failure) and ends it with release.
     virtual host_plugin* make_instance() = 0;
-    // Called by the host to store a description in a song. Kestrune stores none: false.
+    // 1: called by the host to store a description in a song. Kestrune stores none: false.
     virtual bool store_description(host_archive* archive) = 0;
     // Called only by Kestrune's collection, never by the host.
     virtual ~host_info() = default;
@@ -116,40 +119,55 @@ public:
 };
 
 // One running plug-in instance. Kestrune's machine_plugin derives from it. The host calls the
-// operations in this order of slots; the answers that need no machine are fixed.
+// operations in this order of slots (numbered from 0, as everywhere in Kestrune); every one is
+// called by the host on its own thread, never two at once on one instance. "Before start" means
+// after make_instance and before the first start; an operation that needs no machine, or finds
+// none, gives its fixed answer. Pointers the host hands in are lent for the length of the call.
 class host_plugin {
 public:
-    virtual void release() = 0;                    // destroys the instance; its last call
-    virtual void start(host_archive* archive) = 0; // loads the machine; archive null when new
-    virtual void take_events() = 0;                // after the host wrote both value areas
-    // Renders count samples of stereo: inputs and outputs each point to a left and a right
-    // array. mode bit 2 asks for output. Answers whether the output holds any sound.
+    // 0: the host's last call on the instance, at any state; destroys the machine and the
+    // instance, whose value areas the host must no longer write.
+    virtual void release() = 0;
+    // 1: after make_instance, with master_info set; loads and starts the machine and restores
+    // the state from archive (null for a new instance). May be called again to start afresh.
+    virtual void start(host_archive* archive) = 0;
+    // 2: after the host wrote both value areas; hands changed values and notes to the machine.
+    virtual void take_events() = 0;
+    // 3: renders count samples of stereo: inputs and outputs each point to a left and a right
+    // array of the host's, count long. mode bit 2 asks for output. Answers whether the output
+    // holds any sound. Allocates nothing and takes no lock (the host's audio thread).
     virtual bool render(float** inputs, float** outputs, int count, int mode) = 0;
-    virtual void halt() = 0;                             // stop all sound at once
-    virtual void store_state(host_archive* archive) = 0; // write the state into a song
-    virtual void attributes_updated() = 0;               // Kestrune has no attributes
-    virtual void run_command(int index) = 0;             // entry index of command_list
-    virtual void set_tracks(int count) = 0;              // tracks in use from now on
-    virtual void mute(int track) = 0;
-    virtual bool is_muted(int track) = 0;
+    virtual void halt() = 0; // 4: stop all sound at once
+    // 5: writes the state into a stream that archive hands out; archive is the host's.
+    virtual void store_state(host_archive* archive) = 0;
+    virtual void attributes_updated() = 0; // 6: Kestrune has no attributes: nothing
+    // 7: entry index of command_list: 0 the machine's own command, any other the About box.
+    virtual void run_command(int index) = 0;
+    virtual void set_tracks(int count) = 0; // 8: tracks in use from the next take_events on
+    virtual void mute(int track) = 0;       // 9: mutes one of the machine's tracks
+    virtual bool is_muted(int track) = 0;   // 10: whether the machine has that track muted
+    // 11: a MIDI note for the machine.
     virtual void midi_key(int channel, int value, int velocity) = 0;
-    virtual void raw_event(unsigned data) = 0;
-    // The text for a value of parameter index: global parameters first, then track
-    // parameters. The answer stays valid until the next value_text on this instance.
+    virtual void raw_event(unsigned data) = 0; // 12: nothing
+    // 13: the text for a value of parameter index: global parameters first, then track
+    // parameters. The instance owns the answer; it stays valid until the next value_text.
     virtual const char* value_text(int index, int value) = 0;
-    virtual const void* envelope_list() = 0;
+    virtual const void* envelope_list() = 0; // 14: no envelopes: null
+    // 15: no wave playing: false.
     virtual bool start_wave(int wave, int note, float volume) = 0;
-    virtual void end_wave() = 0;
-    virtual int envelope_position(int envelope) = 0;
-    virtual const char* param_text(int param) = 0;
-    virtual bool choose_instrument(const char* name) = 0;
+    virtual void end_wave() = 0;                          // 16: nothing
+    virtual int envelope_position(int envelope) = 0;      // 17: no envelopes: -1
+    virtual const char* param_text(int param) = 0;        // 18: no such texts: null
+    virtual bool choose_instrument(const char* name) = 0; // 19: no instruments: false
+    // 20: no sub-menus: writes nothing into the host's menu stream.
     virtual void sub_menu(int index, host_outstream* menu) = 0;
-    virtual void input_added(const char* name) = 0;
-    virtual void input_removed(const char* name) = 0;
-    virtual void input_renamed(const char* old_name, const char* new_name) = 0;
+    virtual void input_added(const char* name) = 0;   // 21: inputs are not tracked: nothing
+    virtual void input_removed(const char* name) = 0; // 22: nothing
+    virtual void input_renamed(const char* old_name, const char* new_name) = 0; // 23: nothing
+    // 24: mixing is the host's own work: nothing.
     virtual void mix_input(float** samples, int count, float amp) = 0;
-    virtual void midi_controller(int controller, int channel, int value) = 0;
-    virtual bool input_level(int index, int amp, int pan) = 0;
+    virtual void midi_controller(int controller, int channel, int value) = 0; // 25: nothing
+    virtual bool input_level(int index, int amp, int pan) = 0; // 26: no levels: false
     // Called by release only; the host never destroys an instance itself.
     virtual ~host_plugin() = default;
 
@@ -169,13 +187,17 @@ public:
 // release, after releasing every instance made from its descriptions.
 class host_collection {
 public:
-    virtual void setup(host_factory* factory) = 0; // scan and announce every machine
-    // Looks a description up by URI for a song; Kestrune answers null: the host knows the
+    // 0: called by the host once, first; scans the machine folder and announces every machine
+    // to factory, which the host owns and lends for the call.
+    virtual void setup(host_factory* factory) = 0;
+    // 1: looks a description up by URI for a song; Kestrune answers null: the host knows the
     // descriptions only through announce.
     virtual host_info* info_for_uri(const char* uri, host_archive* archive) = 0;
-    virtual const char* collection_uri() = 0; // Kestrune's collection has none: null
-    virtual void set_option(const char* key, const char* value) = 0; // no options: nothing
-    virtual void release() = 0; // destroys every description, then the collection
+    virtual const char* collection_uri() = 0; // 2: Kestrune's collection has none: null
+    virtual void set_option(const char* key, const char* value) = 0; // 3: no options: nothing
+    // 4: the host's last call, after every instance is released; destroys every description,
+    // then the collection.
+    virtual void release() = 0;
     virtual ~host_collection() = default;
 };
 

@@ -73,15 +73,53 @@ void machine_collection::release() noexcept {
 
 machine_collection::~machine_collection() {
     std::free(info_list);
+    std::free(visited_);
 }
 
 void machine_collection::scan_folder(char* path) noexcept {
+    visited_count_ = 0;
+    search_folder(path);
+    std::free(visited_);
+    visited_ = nullptr;
+    visited_count_ = 0;
+    visited_capacity_ = 0;
+}
+
+bool machine_collection::first_visit(const char* path, bool is_link) noexcept {
+    platform::folder_identity identity;
+    if (!platform::identify_folder(path, identity)) {
+        return !is_link;
+    }
+    for (std::size_t i = 0; i < visited_count_; ++i) {
+        if (visited_[i].volume == identity.volume && visited_[i].index == identity.index) {
+            return false;
+        }
+    }
+    if (visited_count_ == visited_capacity_) {
+        std::size_t capacity = visited_capacity_ == 0 ? 16 : visited_capacity_ * 2;
+        void* grown = std::realloc(visited_, capacity * sizeof *visited_);
+        if (grown == nullptr) {
+            return !is_link;
+        }
+        visited_ = static_cast<platform::folder_identity*>(grown);
+        visited_capacity_ = capacity;
+    }
+    visited_[visited_count_++] = identity;
+    return true;
+}
+
+void machine_collection::search_folder(char* path) noexcept {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
     std::size_t length = std::strlen(path);
     if (path[length - 1] == platform::path_separator) {
         path[length - 1] = '\0';
+    }
+    unsigned own_attributes = platform::file_attributes(path);
+    if (!first_visit(path, own_attributes != platform::no_attributes &&
+                               (own_attributes & platform::link_attribute) != 0)) {
+        return;
     }
 
     char pattern[platform::max_path];
@@ -96,13 +134,11 @@ void machine_collection::scan_folder(char* path) noexcept {
                     !join_path(path, entry.name, entry_path, sizeof entry_path)) {
                     continue;
                 }
-                // A linked folder (symlink or junction) isn't followed: two links back up the
-                // tree would make the scan branch at every level and never end inside setup.
+                // Linked folders too; search_folder searches each real folder once.
                 unsigned attributes = platform::file_attributes(entry_path);
                 if (attributes != platform::no_attributes &&
-                    (attributes & platform::folder_attribute) != 0 &&
-                    (attributes & platform::link_attribute) == 0) {
-                    scan_folder(entry_path);
+                    (attributes & platform::folder_attribute) != 0) {
+                    search_folder(entry_path);
                 }
             } while (platform::find_next(search, entry));
             platform::find_close(search);

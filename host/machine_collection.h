@@ -7,6 +7,7 @@
 
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
+#include "platform/platform.h"
 
 namespace kestrune {
 
@@ -32,6 +33,8 @@ public:
 
     // Scans one folder: its subfolders first, depth first, then its own "*.dll" files. path is
     // writable; a closing separator is cut off in place. Paths that don't fit are passed over.
+    // Linked folders (symbolic links, junctions) are followed like any other, but no folder is
+    // searched twice in one scan, however many paths lead to it: links back up the tree end.
     void scan_folder(char* path) noexcept;
     // Loads one candidate DLL, describes, keeps and announces it when its "GetInfo" answers a
     // description, and unloads it again on every path.
@@ -43,7 +46,15 @@ public:
 
 private:
     bool append(machine_info* info) noexcept; // false when memory is short
+    void search_folder(char* path) noexcept;
+    // Whether the folder at path is one to search now: true once per folder in a scan. A
+    // folder whose identity can't be read or remembered is searched only when it isn't a
+    // link, as loops come only through links.
+    bool first_visit(const char* path, bool is_link) noexcept;
     std::size_t info_capacity_ = 0;
+    platform::folder_identity* visited_ = nullptr; // the folders searched in this scan
+    std::size_t visited_count_ = 0;
+    std::size_t visited_capacity_ = 0;
 };
 
 } // namespace kestrune

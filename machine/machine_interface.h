@@ -62,12 +62,12 @@ struct machine_description {
 // knows nothing: the tempo queries answer fixed defaults.
 class machine_host_callback {
 public:
-    // Shows a modal message box; answers the button pressed. The base shows nothing.
+    // 0: shows a modal message box; answers the button pressed. The base shows nothing.
     virtual int message(const char* text, const char* caption, unsigned type) {
         (void)text, (void)caption, (void)type;
         return 0;
     }
-    // Three operations that Kestrune's hosts never offered; their base answers stand.
+    // 1 to 3: operations that Kestrune's hosts never offered; their base answers stand.
     virtual int reserved_call(int a, int b, int c, int d) {
         (void)a, (void)b, (void)c, (void)d;
         return 0;
@@ -80,10 +80,10 @@ public:
         (void)a, (void)b;
         return 0;
     }
-    virtual int tick_length() { return 2048; }  // samples per tick
-    virtual int sample_rate() { return 44100; } // samples per second
-    virtual int tempo() { return 125; }         // beats per minute
-    virtual int beat_ticks() { return 4; }      // ticks per beat
+    virtual int tick_length() { return 2048; }  // 4: samples per tick
+    virtual int sample_rate() { return 44100; } // 5: samples per second
+    virtual int tempo() { return 125; }         // 6: beats per minute
+    virtual int beat_ticks() { return 4; }      // 7: ticks per beat
 
 protected:
     // Not part of the interface: machines never destroy their host.
@@ -91,62 +91,77 @@ protected:
 };
 
 // One machine object, made by "CreateMachine". Owned by the instance that created it and
-// destroyed through "DeleteMachine" when the DLL has it, else through slot 0. All operations
-// are called on the host thread of the host call that leads to them.
+// destroyed through "DeleteMachine" when the DLL has it, else through slot 0. Slots are
+// numbered from 0, as everywhere in Kestrune. Every operation is called by Kestrune's instance
+// on the host thread of the host call that leads to it, one at a time, inside the fault guard,
+// and only after start_up; buffers handed in are Kestrune's or the host's, lent for the call.
 class machine {
 public:
 #if MACHINE_MSVC_DESTRUCTOR_SLOT
-    // MSVC's scalar deleting destructor: destroys the machine, and frees it when flags has 1.
+    // 0: MSVC's scalar deleting destructor: destroys the machine, and frees it when flags has 1.
     virtual void destroy(unsigned flags) = 0;
 #else
-    // The destructor may throw; Kestrune's guard around the destruction catches it.
+    // 0 (two slots in g++'s ABI): may throw; Kestrune's guard around the destruction catches it.
     virtual ~machine() noexcept(false) = default;
 #endif
-    virtual void start_up() {}   // once, after callback is set and before any other call
-    virtual void reserved_3() {} // never called
-    virtual void set_parameter(int index, int value) { // value in the machine's range
+    virtual void start_up() {}   // 1: once, from start, after callback is set, before any other
+    virtual void reserved_3() {} // 2: never called
+    // 3: from take_events: a changed global value, index the machine's parameter, value in its
+    // own range.
+    virtual void set_parameter(int index, int value) {
         (void)index, (void)value;
     }
-    // Works two arrays of count samples in place, at full scale 32768, for tracks tracks.
+    // 4: from render: works the host's two arrays of count samples in place, at full scale
+    // 32768, for tracks tracks.
     virtual void render_block(float* left, float* right, int count, int tracks) {
         (void)left, (void)right, (void)count, (void)tracks;
     }
-    virtual void silence() {} // stop all sound
+    virtual void silence() {} // 5: from halt: stop all sound
+    // 6: from start: take a stored state from Kestrune's buffer, which holds at least the size
+    // that data_size gave when it was stored.
     virtual void load_data(unsigned char* buffer) {
         (void)buffer;
-    } // take a stored state
+    }
+    // 7: from store_state: write data_size() bytes into Kestrune's buffer.
     virtual void dump_data(unsigned char* buffer) {
         (void)buffer;
-    } // write data_size() bytes
+    }
+    // 8: from store_state: bytes of state; 0 for none.
     virtual int data_size() {
         return 0;
-    }                              // bytes of state, 0: none
-    virtual void user_command() {} // the machine's own command
+    }
+    virtual void user_command() {} // 9: from run_command(0): the machine's own command
+    // 10: from mute: mute track index.
     virtual void mute_channel(int index) {
         (void)index;
     }
+    // 11: from is_muted: whether track index is muted.
     virtual bool channel_muted(int index) {
         (void)index;
         return false;
     }
+    // 12: from midi_key: a MIDI note on channel.
     virtual void midi_in(int channel, int value, int velocity) {
         (void)channel, (void)value, (void)velocity;
     }
-    virtual void reserved_14() {} // never called
-    // Writes the text of value (machine range) of parameter index into text, at most 128 bytes
-    // with the terminator, and answers true; or answers false to let the host show a number.
+    virtual void reserved_14() {} // 13: never called
+    // 14: from value_text: writes the text of value (machine range) of parameter index into
+    // Kestrune's text, at most 128 bytes with the terminator, and answers true; or answers
+    // false to let the host show a number.
     virtual bool describe(char* text, int index, int value) {
         (void)text, (void)index, (void)value;
         return false;
     }
-    virtual void reserved_16() {} // never called
-    // One note and command on a track: note is twelve to the octave, 120 is note-off.
+    virtual void reserved_16() {} // 15: never called
+    // 16: from take_events: one note and command on a track: note is twelve to the octave,
+    // 120 is note-off.
     virtual void sequence_event(int channel, int note, int instrument, int command, int parameter) {
         (void)channel, (void)note, (void)instrument, (void)command, (void)parameter;
     }
 
-    int* values = nullptr;                     // the machine's own; never used by Kestrune
-    machine_host_callback* callback = nullptr; // set by Kestrune before start_up
+    int* values = nullptr; // the machine's own; never read or written by Kestrune
+    // Set by Kestrune before start_up to its instance; valid for as long as Kestrune calls in.
+    machine_host_callback* callback = nullptr;
 
 #if MACHINE_MSVC_DESTRUCTOR_SLOT
 protected:

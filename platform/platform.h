@@ -56,11 +56,29 @@ unsigned file_attributes(const char* path);
 // writes the caption and the text to standard error and answers 1.
 int message_box(const char* text, const char* caption, unsigned type);
 
+// Exception codes that a guarded call may answer (Windows' own codes; natively only the first).
+constexpr unsigned cxx_exception_code = 0xE06D7363u; // an MSVC C++ throw; natively, any C++ one
+constexpr unsigned access_violation_code = 0xC0000005u;
+constexpr unsigned stack_overflow_code = 0xC00000FDu;
+
 // Runs call(context) and answers true, or false when the call raised anything: a C++
 // exception, and on Windows every structured exception too (a processor fault, or an MSVC
-// C++ exception that our own compiler's catch can't see). Whatever was raised is discarded.
+// C++ exception that our own compiler's catch can't see). What was raised is discarded; its
+// code goes into *raised when that is given (cxx_exception_code for a C++ exception of our own
+// compiler). On Windows a fault also leaves the floating-point state as it was before the
+// call: the x87 register stack empty, the x87 control word and MXCSR restored; and after a
+// stack overflow the thread's guard page is back, so that a second one is caught as well.
 // The call must not leave by any other way than returning.
-bool guarded_call(void (*call)(void*), void* context);
+bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr);
+
+// What identifies a folder whichever path leads to it: the volume and file index on Windows,
+// the device and inode natively.
+struct folder_identity {
+    unsigned long long volume;
+    unsigned long long index;
+};
+// The identity of the folder at path (links followed); false when it can't be read.
+bool identify_folder(const char* path, folder_identity& identity);
 
 } // namespace kestrune::platform
 

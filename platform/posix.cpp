@@ -176,7 +176,7 @@ int message_box(const char* text, const char* caption, unsigned type) {
     return 1;
 }
 
-bool guarded_call(void (*call)(void*), void* context) {
+bool guarded_call(void (*call)(void*), void* context, unsigned* raised) {
     if (call == nullptr) {
         return true;
     }
@@ -184,8 +184,21 @@ bool guarded_call(void (*call)(void*), void* context) {
         call(context);
         return true;
     } catch (...) {
+        if (raised != nullptr) {
+            *raised = cxx_exception_code;
+        }
         return false;
     }
+}
+
+bool identify_folder(const char* path, folder_identity& identity) {
+    struct stat status;
+    if (path == nullptr || stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    identity.volume = static_cast<unsigned long long>(status.st_dev);
+    identity.index = static_cast<unsigned long long>(status.st_ino);
+    return true;
 }
 
 namespace {

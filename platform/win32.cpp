@@ -99,12 +99,17 @@ int message_box(const char* text, const char* caption, unsigned type) {
 // handler lets the system unwind the frames between (so the machine's own cleanup runs),
 // unlinks our frame and jumps back into guarded_call, which answers false. A C++ exception of
 // our own compiler travels by DWARF tables instead, so a catch inside the frame takes those.
+// Everything guarded_call needs after the jump lives in the frame, read through a volatile
+// pointer, since the jump may leave registers as the machine had them.
 namespace {
 
 struct guard_frame {
     EXCEPTION_REGISTRATION_RECORD record; // first: fs:[0] points here
     void* resume[5];                      // __builtin_setjmp's buffer
     DWORD code;                           // what was raised
+    unsigned* raised;                     // where the caller wants the code, or null
+    unsigned mxcsr;                       // the floating-point settings before the call
+    unsigned short x87_control;
 };
 
 EXCEPTION_REGISTRATION_RECORD* chain_head() {
@@ -140,6 +145,13 @@ __attribute__((noinline)) bool call_catching(void (*call)(void*), void* context)
     }
 }
 
+// A machine that faulted may have left values on the x87 stack (where every float result is
+// returned, so a full stack turns the next one into NaN) and its own rounding and exception
+// settings. fninit empties the stack and clears pending exceptions; the settings go back.
+void restore_floating_point(unsigned short x87_control, unsigned mxcsr) {
+    asm volatile("fninit\n\tfldcw %0\n\tldmxcsr %1" : : "m"(x87_control), "m"(mxcsr));
+}
+
 // After a stack overflow the thread's guard page is gone; the C runtime puts it back, so that
 // a second overflow is caught too.
 void restore_stack_guard() {
@@ -154,28 +166,66 @@ void restore_stack_guard() {
     }
 }
 
+// Back in guarded_call after a fault or one of our own exceptions.
+bool after_fault(guard_frame* frame, DWORD code) {
+    restore_floating_point(frame->x87_control, frame->mxcsr);
+    if (code == EXCEPTION_STACK_OVERFLOW) {
+        restore_stack_guard();
+    }
+    if (frame->raised != nullptr) {
+        *frame->raised = code;
+    }
+    return false;
+}
+
 } // namespace
 
-bool guarded_call(void (*call)(void*), void* context) {
+bool guarded_call(void (*call)(void*), void* context, unsigned* raised) {
     if (call == nullptr) {
         return true;
     }
+    // Filled in plainly (set_chain_head's memory clobber puts it in memory before the call);
+    // read back after the jump only through the volatile pointer.
     guard_frame frame_storage;
+    frame_storage.record.Next = chain_head();
+    frame_storage.record.Handler = guard_handler;
+    frame_storage.code = 0;
+    frame_storage.raised = raised;
+    asm volatile("fnstcw %0\n\tstmxcsr %1"
+                 : "=m"(frame_storage.x87_control), "=m"(frame_storage.mxcsr));
     guard_frame* volatile frame = &frame_storage;
-    frame->record.Next = chain_head();
-    frame->record.Handler = guard_handler;
-    frame->code = 0;
-    if (__builtin_setjmp(frame->resume) != 0) {
+    if (__builtin_setjmp(frame_storage.resume) != 0) {
         // Back from guard_handler, which has unlinked the frame already.
-        if (*static_cast<volatile DWORD*>(&frame->code) == EXCEPTION_STACK_OVERFLOW) {
-            restore_stack_guard();
-        }
+        return after_fault(frame, *static_cast<volatile DWORD*>(&frame->code));
+    }
+    set_chain_head(&frame_storage.record);
+    bool returned = call_catching(call, context);
+    set_chain_head(frame_storage.record.Next);
+    return returned || after_fault(&frame_storage, cxx_exception_code);
+}
+
+bool identify_folder(const char* path, folder_identity& identity) {
+    if (path == nullptr || path[0] == '\0') {
         return false;
     }
-    set_chain_head(&frame->record);
-    bool returned = call_catching(call, context);
-    set_chain_head(frame->record.Next);
-    return returned;
+    // A folder opens only with backup semantics; without FILE_FLAG_OPEN_REPARSE_POINT a link
+    // (symbolic link or junction) opens the folder it leads to.
+    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    bool known = GetFileInformationByHandle(folder, &information) != 0 &&
+                 (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CloseHandle(folder);
+    if (!known) {
+        return false;
+    }
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.index = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
+                     information.nFileIndexLow;
+    return true;
 }
 
 } // namespace kestrune::platform

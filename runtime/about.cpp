@@ -1,5 +1,6 @@
 #include "runtime/about.h"
 
+#include <cstdio>
 #include <new>
 
 #include "platform/platform.h"
@@ -12,7 +13,22 @@ const char* or_empty(const char* text) {
 }
 } // namespace
 
-std::string about_text(const machine_info& info) {
+std::string fault_cause(unsigned code) {
+    switch (code) {
+    case platform::access_violation_code:
+        return "access violation";
+    case platform::cxx_exception_code:
+        return "C++ exception";
+    case platform::stack_overflow_code:
+        return "stack overflow";
+    default:
+        char text[24];
+        std::snprintf(text, sizeof text, "exception 0x%08X", code);
+        return text;
+    }
+}
+
+std::string about_text(const machine_info& info, const machine_fault& fault) {
     std::string text;
     text += about_notice;
     text += "\n\n";
@@ -27,12 +43,19 @@ std::string about_text(const machine_info& info) {
     text += info.library_path;
     text += "\n\nNumParams:\t";
     text += std::to_string(static_cast<int>(info.global_params.size()));
+    if (fault.call != nullptr) {
+        text += "\n\nFaulted:\t";
+        text += fault.call;
+        text += " (";
+        text += fault_cause(fault.code);
+        text += ")";
+    }
     return text;
 }
 
-void show_about_box(const machine_info& info) noexcept {
+void show_about_box(const machine_info& info, const machine_fault& fault) noexcept {
     try {
-        std::string text = about_text(info);
+        std::string text = about_text(info, fault);
         constexpr unsigned ok_button = 0; // MB_OK, no icon
         platform::message_box(text.c_str(), about_caption, ok_button);
     } catch (const std::bad_alloc&) {

@@ -5,17 +5,25 @@
 #include <string>
 
 #include "machine/machine_info.h"
+#include "runtime/guarded_machine.h"
 
 namespace kestrune {
 
 constexpr const char* about_caption = "Kestrune v0.01a";
 constexpr const char* about_notice = "Kestrune: native Psycle machines as zzub plug-ins.";
 
-// The box's text for a description. May throw std::bad_alloc; its caller catches that.
-std::string about_text(const machine_info& info);
+// What a fault code means to the user: "access violation", "C++ exception", "stack overflow",
+// else "exception 0x" and the code in eight uppercase hexadecimal digits.
+std::string fault_cause(unsigned code);
+
+// The box's text for a description. After a fault it ends with a line that tells why the
+// machine went quiet: "\n\nFaulted:\t" call " (" cause ")". May throw std::bad_alloc; its
+// caller catches that.
+std::string about_text(const machine_info& info, const machine_fault& fault = machine_fault{});
 
 // Shows the About box for a description, modal, owned by the foreground window. Shows nothing
 // when memory for its text is short; never throws.
-void show_about_box(const machine_info& info) noexcept;
+void show_about_box(const machine_info& info,
+                    const machine_fault& fault = machine_fault{}) noexcept;
 
 } // namespace kestrune

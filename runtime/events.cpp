@@ -33,7 +33,7 @@ int to_machine_range(const host_parameter& host, const machine_parameter& own, i
 
 } // namespace
 
-void send_events(const event_source& source, machine& target) {
+void send_events(const event_source& source, guarded_machine& target) {
     // An abandoned layout has no offsets (count 0): then no global value can be read.
     int globals = global_count(source);
     if (source.layout == nullptr || source.layout->count < globals) {
@@ -49,7 +49,9 @@ void send_events(const event_source& source, machine& target) {
         if (value == host->empty_value) {
             continue;
         }
-        target.set_parameter(i, to_machine_range(*host, *own, value));
+        if (!target.set_parameter(i, to_machine_range(*host, *own, value))) {
+            return;
+        }
     }
 
     if (source.track_area == nullptr) {
@@ -63,17 +65,21 @@ void send_events(const event_source& source, machine& target) {
         if (note == 0) {
             continue;
         }
+        bool returned = true;
         if (note == note_off_byte) {
-            target.sequence_event(t, machine_note_off, 0, 0, 0);
-            continue;
+            returned = target.sequence_event(t, machine_note_off, 0, 0, 0);
+        } else {
+            int word = record[1] | (record[2] << 8);
+            returned = target.sequence_event(t, machine_note(note), 0, word >> 8, word & 255);
         }
-        int word = record[1] | (record[2] << 8);
-        target.sequence_event(t, machine_note(note), 0, word >> 8, word & 255);
+        if (!returned) {
+            return;
+        }
     }
 }
 
-const char* describe_value(const event_source& source, machine& target, int index, int value,
-                           char* text) {
+const char* describe_value(const event_source& source, guarded_machine& target, int index,
+                           int value, char* text) {
     text[0] = '\0';
     if (index < 0) {
         return text;
@@ -88,7 +94,12 @@ const char* describe_value(const event_source& source, machine& target, int inde
         return text;
     }
     int v = to_machine_range(*host, *own, value);
-    if (target.describe(text, index, v)) {
+    bool described = false;
+    if (!target.describe(text, index, v, described)) {
+        text[0] = '\0'; // whatever the machine wrote before it faulted isn't shown
+        return text;
+    }
+    if (described) {
         text[text_buffer_size - 1] = '\0'; // the machine's text may lack its terminator
         return text;
     }

@@ -7,6 +7,7 @@
 
 #include "host/host_interface.h"
 #include "machine/machine_interface.h"
+#include "runtime/guarded_machine.h"
 #include "runtime/value_layout.h"
 
 namespace kestrune {
@@ -33,13 +34,15 @@ inline int machine_note(unsigned char note) {
 }
 
 // Sends the changed global values in parameter order, then every track's note in track order.
-void send_events(const event_source& source, machine& target);
+// A machine that faults is sent nothing more.
+void send_events(const event_source& source, guarded_machine& target);
 
 // The text of value for parameter index, written into text (text_buffer_size bytes) and
 // answered: the machine's own text or the decimal machine value for a global parameter, two
-// hexadecimal bytes for a track parameter, the empty text for a parameter the machine lacks.
-const char* describe_value(const event_source& source, machine& target, int index, int value,
-                           char* text);
+// hexadecimal bytes for a track parameter, the empty text for a parameter the machine lacks
+// and for a machine that faults while it describes.
+const char* describe_value(const event_source& source, guarded_machine& target, int index,
+                           int value, char* text);
 
 // A track value as the host shows it: "%.2X %.2X" of value >> 8 and value & 255.
 void track_value_text(int value, char* text);

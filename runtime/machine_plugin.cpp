@@ -13,21 +13,6 @@ namespace {
 
 constexpr int output_requested = 2; // render's mode bit
 
-// What the guarded destruction needs: plain data only.
-struct destruction {
-    kestrune::machine* target;
-    delete_machine_function delete_export;
-};
-
-void destroy_machine(void* context) {
-    auto* job = static_cast<destruction*>(context);
-    if (job->delete_export != nullptr) {
-        job->delete_export(job->target);
-    } else {
-        destroy_through_destructor(job->target);
-    }
-}
-
 template <class Function>
 Function export_of(platform::module_handle library, const char* name) {
     return reinterpret_cast<Function>(platform::find_export(library, name));
@@ -58,7 +43,9 @@ machine_plugin* machine_plugin::create(const machine_info& owner) noexcept {
     if (instance == nullptr) {
         return nullptr;
     }
-    if (!owner.track_params.empty() && instance->track_area == nullptr) {
+    // Without its value areas the host would write its values through a null pointer.
+    if ((!owner.global_params.empty() && instance->layout.values == nullptr) ||
+        (!owner.track_params.empty() && instance->track_area == nullptr)) {
         delete instance;
         return nullptr;
     }
@@ -80,15 +67,15 @@ bool machine_plugin::load_machine() {
         return false;
     }
     unload_machine();
+    machine.forget_fault(); // a fresh machine, whatever became of the last one
     library = platform::load_library(info->library_path.c_str());
     if (library == nullptr) {
         return false;
     }
     auto get_info = export_of<get_info_function>(library, get_info_export);
-    const machine_description* description = get_info != nullptr ? get_info() : nullptr;
-    if (description == nullptr) {
-        platform::free_library(library);
-        library = nullptr;
+    const machine_description* description = nullptr;
+    if (get_info == nullptr || !machine.get_info(get_info, description) || description == nullptr) {
+        unload_machine(); // keeps the DLL when GetInfo faulted
         return false;
     }
     machine_params = description->params;
@@ -96,32 +83,34 @@ bool machine_plugin::load_machine() {
                               ? description->param_count
                               : 0;
     auto create_machine = export_of<create_machine_function>(library, create_machine_export);
-    machine = create_machine != nullptr ? create_machine() : nullptr;
-    if (machine == nullptr) {
-        platform::free_library(library);
-        library = nullptr;
-        machine_params = nullptr;
-        machine_param_count = 0;
+    if (create_machine == nullptr || !machine.create(create_machine) || machine.target == nullptr) {
+        unload_machine();
         return false;
     }
-    machine->callback = static_cast<machine_host_callback*>(this);
-    machine->start_up();
-    return true;
+    machine.target->callback = static_cast<machine_host_callback*>(this);
+    return machine.start_up();
+}
+
+void machine_plugin::forget_description() {
+    machine_params = nullptr;
+    machine_param_count = 0;
 }
 
 void machine_plugin::unload_machine() {
-    if (machine != nullptr) {
-        destruction job{machine,
-                        export_of<delete_machine_function>(library, delete_machine_export)};
-        platform::guarded_call(destroy_machine, &job); // whatever it raised is discarded
-        machine = nullptr;
+    forget_description();
+    if (machine.faulted()) {
+        // Abandoned: neither destroyed nor unloaded. The reference is dropped, never freed,
+        // so the DLL stays loaded for the rest of the process. The fault stays on record for
+        // the About box until the next load.
+        machine.target = nullptr;
+        library = nullptr;
+        return;
     }
+    machine.destroy(export_of<delete_machine_function>(library, delete_machine_export));
     if (library != nullptr) {
         platform::free_library(library);
         library = nullptr;
     }
-    machine_params = nullptr;
-    machine_param_count = 0;
 }
 
 void machine_plugin::release() {
@@ -135,17 +124,17 @@ void machine_plugin::start(host_archive* archive) {
     }
     host_instream* stream = archive->input_stream("");
     if (stream != nullptr) {
-        read_state_blob(*stream, *machine);
+        read_state_blob(*stream, machine);
     }
 }
 
 void machine_plugin::store_state(host_archive* archive) {
-    if (archive == nullptr || machine == nullptr) {
+    if (archive == nullptr || machine.target == nullptr) {
         return;
     }
     host_outstream* stream = archive->output_stream("");
     if (stream != nullptr) {
-        write_state_blob(*machine, *stream);
+        write_state_blob(machine, *stream);
     }
 }
 
@@ -164,23 +153,23 @@ event_source machine_plugin::events() const {
 }
 
 void machine_plugin::take_events() {
-    if (machine != nullptr) {
-        send_events(events(), *machine);
+    if (machine.target != nullptr) {
+        send_events(events(), machine);
     }
 }
 
 const char* machine_plugin::value_text(int index, int value) {
     text_buffer[0] = '\0';
-    if (machine == nullptr) {
+    if (machine.target == nullptr) {
         return text_buffer;
     }
-    return describe_value(events(), *machine, index, value, text_buffer);
+    return describe_value(events(), machine, index, value, text_buffer);
 }
 
 // --- Audio ----------------------------------------------------------------------------------
 
 bool machine_plugin::render(float** inputs, float** outputs, int count, int mode) {
-    if (machine == nullptr || (mode & output_requested) == 0) {
+    if (machine.target == nullptr || (mode & output_requested) == 0) {
         return false;
     }
     if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr) {
@@ -191,18 +180,28 @@ bool machine_plugin::render(float** inputs, float** outputs, int count, int mode
     const float* in_left = inputs != nullptr ? inputs[0] : nullptr;
     const float* in_right = inputs != nullptr ? inputs[1] : nullptr;
     scale_to_machine(in_left, in_right, left, right, count);
-    machine->render_block(left, right, count, track_count);
+    if (!machine.render_block(left, right, count, track_count)) {
+        // Whatever the machine left half-done is not heard.
+        scale_to_machine(nullptr, nullptr, left, right, count);
+        return false;
+    }
     return scale_to_host(left, right, count);
 }
 
 // --- Commands -------------------------------------------------------------------------------
 
 void machine_plugin::run_command(int index) {
-    if (machine == nullptr) {
+    if (machine.faulted()) {
+        if (index != 0) {
+            show_about_box(*info, machine.fault); // the user learns why the machine went quiet
+        }
+        return;
+    }
+    if (machine.target == nullptr) {
         return;
     }
     if (index == 0) {
-        machine->user_command();
+        machine.user_command();
         return;
     }
     show_about_box(*info);
@@ -211,9 +210,7 @@ void machine_plugin::run_command(int index) {
 // --- Pass-through operations ----------------------------------------------------------------
 
 void machine_plugin::halt() {
-    if (machine != nullptr) {
-        machine->silence();
-    }
+    machine.silence();
 }
 
 void machine_plugin::set_tracks(int count) {
@@ -221,19 +218,16 @@ void machine_plugin::set_tracks(int count) {
 }
 
 void machine_plugin::mute(int track) {
-    if (machine != nullptr) {
-        machine->mute_channel(track);
-    }
+    machine.mute_channel(track);
 }
 
 bool machine_plugin::is_muted(int track) {
-    return machine != nullptr && machine->channel_muted(track);
+    bool muted = false;
+    return machine.channel_muted(track, muted) && muted;
 }
 
 void machine_plugin::midi_key(int channel, int value, int velocity) {
-    if (machine != nullptr) {
-        machine->midi_in(channel, value, velocity);
-    }
+    machine.midi_in(channel, value, velocity);
 }
 
 // --- Host features that machines don't offer: fixed answers ---------------------------------

@@ -5,6 +5,12 @@
 // to load stays usable: every operation that needs the machine then does nothing or gives its
 // fixed answer.
 //
+// Every call into the machine is guarded (guarded_machine.h). A machine that faults is
+// abandoned: the host's call returns with the answer of an instance without a machine, and so
+// does every later one; the machine is never destroyed and its DLL never freed (either could
+// fault again where no guard stands). The About box then says where and why it faulted. A
+// later start loads a fresh machine.
+//
 // Threads: every operation runs on the host thread that calls it and takes no lock; the host
 // never overlaps two calls on one instance. The machine's callbacks come on the same thread.
 #pragma once
@@ -14,6 +20,7 @@
 #include "machine/machine_interface.h"
 #include "platform/platform.h"
 #include "runtime/events.h"
+#include "runtime/guarded_machine.h"
 #include "runtime/value_layout.h"
 
 namespace kestrune {
@@ -24,8 +31,8 @@ constexpr int track_records_per_param = 32;
 
 class machine_plugin final : public host_plugin, public machine_host_callback {
 public:
-    // A new instance of info, or null when its memory or its track value area can't be had.
-    // A global value area that can't be had leaves the instance without global values.
+    // A new instance of info, or null when its memory, its global value area (when it has
+    // global parameters) or its track value area (when it has track parameters) can't be had.
     static machine_plugin* create(const machine_info& info) noexcept;
 
     machine_plugin(const machine_plugin&) = delete;
@@ -74,11 +81,13 @@ public:
     // Loads the DLL, creates the machine, sets its callback and starts it; true when a machine
     // now runs. Whatever was loaded before is unloaded first.
     bool load_machine();
-    // Destroys the machine (guarded: whatever it raises is discarded) and frees the DLL.
+    // Destroys the machine (guarded: whatever it raises is discarded) and frees the DLL; a
+    // machine that faulted is abandoned instead, its DLL reference kept for good.
     void unload_machine();
 
     // Read-only views for tests and diagnostics.
-    kestrune::machine* loaded_machine() const { return machine; }
+    kestrune::machine* loaded_machine() const { return machine.target; }
+    const machine_fault& fault() const { return machine.fault; }
     platform::module_handle loaded_library() const { return library; }
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
@@ -87,13 +96,14 @@ public:
 private:
     explicit machine_plugin(const machine_info& info) noexcept;
     event_source events() const;
+    void forget_description(); // machine_params, which belong to the DLL
 
     const machine_info* info;
     value_layout layout;
     unsigned char* track_area = nullptr; // track_record_count records of 3 bytes, or null
     int track_record_count = 0;
     platform::module_handle library = nullptr;
-    kestrune::machine* machine = nullptr; // never set without library
+    guarded_machine machine; // its target is never set without library
     // The machine's parameters as it described them at load time; they belong to its DLL.
     const machine_parameter* const* machine_params = nullptr;
     int machine_param_count = 0; // entries of machine_params; 0 when it is null

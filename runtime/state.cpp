@@ -37,16 +37,18 @@ std::int32_t decode_int32(const unsigned char* bytes) {
     return static_cast<std::int32_t>(bits);
 }
 
-void write_state_blob(machine& source, host_outstream& stream) {
-    std::int32_t size = source.data_size();
-    if (size <= 0) {
+void write_state_blob(guarded_machine& source, host_outstream& stream) {
+    std::int32_t size = 0;
+    if (!source.data_size(size) || size <= 0) {
         return;
     }
     byte_buffer buffer(size, true);
     if (buffer.data == nullptr) {
         return;
     }
-    source.dump_data(buffer.data);
+    if (!source.dump_data(buffer.data)) {
+        return;
+    }
     unsigned char version_bytes[4];
     unsigned char size_bytes[4];
     encode_int32(state_blob_version, version_bytes);
@@ -56,7 +58,7 @@ void write_state_blob(machine& source, host_outstream& stream) {
     stream.write_bytes(buffer.data, size);
 }
 
-void read_state_blob(host_instream& stream, machine& target) {
+void read_state_blob(host_instream& stream, guarded_machine& target) {
     // What the stream doesn't deliver keeps these presets: version 0, size 0, zero data.
     unsigned char version_bytes[4] = {0, 0, 0, 0};
     stream.read_bytes(version_bytes, 4);

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "host/host_interface.h"
-#include "machine/machine_interface.h"
+#include "runtime/guarded_machine.h"
 
 namespace kestrune {
 
@@ -34,13 +34,13 @@ public:
 void encode_int32(std::int32_t value, unsigned char* bytes);
 std::int32_t decode_int32(const unsigned char* bytes);
 
-// Writes the state blob of a machine into a stream: nothing when its data_size is 0 or less
-// or a block of that size can't be had.
-void write_state_blob(machine& source, host_outstream& stream);
+// Writes the state blob of a machine into a stream: nothing when its data_size is 0 or less,
+// a block of that size can't be had, or the machine faults in data_size or dump_data.
+void write_state_blob(guarded_machine& source, host_outstream& stream);
 
 // Reads a state blob from a stream and hands its data to the machine. A version other than 1,
 // a size of 0 or less, a stream that ends before the size, or a block that can't be had
 // restore nothing; a short data part leaves the buffer's tail zero.
-void read_state_blob(host_instream& stream, machine& target);
+void read_state_blob(host_instream& stream, guarded_machine& target);
 
 } // namespace kestrune

@@ -1,8 +1,8 @@
 # Sourced by scripts/test and scripts/quality: which legs of the test run take part, and one line
 # of results per leg, printed together at the end, so that a count that drops between runs shows.
 #
-# KESTRUNE_SKIP="windows fuzz" leaves the named legs (native, windows, sanitize, fuzz, memcheck)
-# out of a local run on purpose; each still gets its line. CI (CI=true) never leaves one out.
+# KESTRUNE_SKIP="windows fuzz" leaves the named legs (native, windows, sanitize, fuzz, threads,
+# memcheck) out of a local run on purpose; each still gets its line. CI (CI=true) never leaves one out.
 # KESTRUNE_SUMMARY names the file that collects the lines (scripts/test sets it for the legs of
 # scripts/quality too).
 
@@ -55,6 +55,25 @@ counted_ctest() {
         failed=1 # CTest itself failed after its last test
     fi
     record "$leg" "$((total - failed))" "$failed"
+    [ "$rc" -eq 0 ]
+}
+
+# counted_gtest LEG PROGRAM [ARGUMENTS...]: one GoogleTest program run directly, with the counts
+# of its closing lines.
+counted_gtest() {
+    local leg=$1 log=build/logs/$1.log rc passed failed
+    shift
+    set +e
+    "$@" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    set -e
+    passed=$(sed -n -E 's/^\[  PASSED  \] ([0-9]+) tests?.*/\1/p' "$log" | tail -n 1)
+    failed=$(sed -n -E 's/^\[  FAILED  \] ([0-9]+) tests?, listed below.*/\1/p' "$log" | tail -n 1)
+    passed=${passed:-0} failed=${failed:-0}
+    if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then
+        failed=1 # ended before its summary (a sanitizer's report, a crash)
+    fi
+    record "$leg" "$passed" "$failed"
     [ "$rc" -eq 0 ]
 }
 

@@ -138,16 +138,26 @@ TEST(FolderScan, PathsBeyondTheLimitArePassedOver) {
 #endif
 
 #if !defined(_WIN32)
-// Linked folders aren't followed: links back up the tree would otherwise make the scan branch
-// at every level. The machines behind a link are still found where they really are.
-TEST(FolderScan, LinkedFoldersAreNotFollowed) {
+// Linked folders are followed, and each real folder is searched once however many paths lead
+// to it: links back up the tree end there, and a shared folder linked in from outside is found.
+TEST(FolderScan, LinkedFoldersAreSearchedOnce) {
     temp_folder tree;
     tree.copy_in(fixture("scan_a"), "Psycle/a.dll");
     tree.copy_in(fixture("scan_b"), "Psycle/Sub/b.dll");
+    tree.copy_in(fixture("scan_c"), "Shared/c.dll");
     std::filesystem::create_directory_symlink(tree.at("Psycle"), tree.at("Psycle/Sub/up"));
     std::filesystem::create_directory_symlink(tree.at("Psycle"), tree.at("Psycle/Sub/again"));
     std::filesystem::create_directory_symlink(tree.at("Psycle/Sub"), tree.at("Psycle/side"));
-    EXPECT_EQ((std::vector<std::string>{"Scan B", "Scan A"}), scan(tree.at("Psycle")).names);
+    std::filesystem::create_directory_symlink(tree.at("Shared"), tree.at("Psycle/shared"));
+    std::filesystem::create_directory_symlink(tree.at("Shared"), tree.at("Psycle/Sub/twice"));
+    std::vector<std::string> names = scan(tree.at("Psycle")).names;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"Scan A", "Scan B", "Scan C"}), names);
+    EXPECT_EQ(names, [&] {
+        std::vector<std::string> again = scan(tree.at("Psycle")).names; // a new scan, the same
+        std::sort(again.begin(), again.end());
+        return again;
+    }());
 }
 #endif
 

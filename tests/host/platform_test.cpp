@@ -71,6 +71,25 @@ TEST(FileAttributes, OnlyFoldersHaveTheFolderBit) {
     EXPECT_EQ(platform::no_attributes, platform::file_attributes(folder.at("none").c_str()));
 }
 
+// A folder is known by what it is, not by the path that leads to it.
+TEST(FolderIdentity, SameFolderByAnyPathOtherFoldersDiffer) {
+    temp_folder folder;
+    std::string a = folder.make_folder("a");
+    std::string b = folder.make_folder("b");
+    std::string file = folder.write_file("f.dll", "x");
+    platform::folder_identity first{}, again{}, other{};
+    ASSERT_TRUE(platform::identify_folder(a.c_str(), first));
+    std::string detour =
+        folder.at("b") + platform::path_separator + ".." + platform::path_separator + "a";
+    ASSERT_TRUE(platform::identify_folder(detour.c_str(), again));
+    ASSERT_TRUE(platform::identify_folder(b.c_str(), other));
+    EXPECT_TRUE(first.volume == again.volume && first.index == again.index);
+    EXPECT_FALSE(first.volume == other.volume && first.index == other.index);
+    EXPECT_FALSE(platform::identify_folder(file.c_str(), other));
+    EXPECT_FALSE(platform::identify_folder(folder.at("none").c_str(), other));
+    EXPECT_FALSE(platform::identify_folder(nullptr, other));
+}
+
 TEST(ModuleFileName, GivesTheExecutablesPathAndCutsShortLikeWin32) {
     char path[1024] = {};
     unsigned length = platform::module_file_name(platform::executable_module(), path, 1000);
@@ -131,6 +150,9 @@ void throw_int(void*) {
 }
 
 TEST(GuardedCall, SwallowsACppException) {
+    unsigned code = 0;
+    EXPECT_FALSE(platform::guarded_call(throw_int, nullptr, &code));
+    EXPECT_EQ(platform::cxx_exception_code, code);
     EXPECT_FALSE(platform::guarded_call(throw_int, nullptr));
     int value = 0;
     EXPECT_TRUE(platform::guarded_call(count_call, &value)) << "the guard works again after";
@@ -160,10 +182,13 @@ void* chain_head() {
 
 TEST(GuardedCall, CatchesStructuredExceptions) {
     void* head = chain_head();
-    EXPECT_FALSE(platform::guarded_call(access_violation, nullptr));
+    unsigned code = 0;
+    EXPECT_FALSE(platform::guarded_call(access_violation, nullptr, &code));
     EXPECT_EQ(head, chain_head()) << "the guard's frame is unlinked after a fault";
-    EXPECT_FALSE(platform::guarded_call(msvc_throw, nullptr));
+    EXPECT_EQ(platform::access_violation_code, code);
+    EXPECT_FALSE(platform::guarded_call(msvc_throw, nullptr, &code));
     EXPECT_EQ(head, chain_head());
+    EXPECT_EQ(platform::cxx_exception_code, code);
     int value = 0;
     EXPECT_TRUE(platform::guarded_call(count_call, &value));
     EXPECT_EQ(head, chain_head()) << "and after a normal return";

@@ -48,25 +48,6 @@ void clear_tracks(host_plugin& plugin) {
     std::memset(plugin.track_values, 0, 64 * 3);
 }
 
-// An instance of a fixture, made from a description and released at the end of the scope.
-struct instance {
-    explicit instance(machine_info& info)
-        : plugin(static_cast<machine_plugin*>(info.make_instance())) {}
-    ~instance() {
-        if (plugin != nullptr) {
-            plugin->release();
-        }
-    }
-    instance(const instance&) = delete;
-    instance& operator=(const instance&) = delete;
-    void release() {
-        plugin->release();
-        plugin = nullptr;
-    }
-    machine_plugin* operator->() const { return plugin; }
-    machine_plugin* plugin;
-};
-
 class Instance : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -143,6 +124,11 @@ TEST_F(Instance, ValueAreasFollowTheDescription) {
     auto bare = description_with({}, false);
     instance no_globals(*bare);
     EXPECT_EQ(no_globals->global_values, nullptr);
+
+    // Global parameters without a global value area (here an abandoned layout; as well when
+    // its memory can't be had): the host would write through null, so there is no instance.
+    auto odd = description_with({2, 7}, false);
+    EXPECT_EQ(odd->make_instance(), nullptr);
 }
 
 TEST_F(Instance, TwoInstancesOfOneDescriptionAreIndependent) {

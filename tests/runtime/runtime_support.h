@@ -10,6 +10,7 @@
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
 #include "platform/platform.h"
+#include "runtime/machine_plugin.h"
 #include "tests/fixtures/fixture_machine.h"
 #include "tests/fixtures/runtime/fixture_control.h"
 
@@ -37,6 +38,25 @@ private:
     std::string path_;
     platform::module_handle library_ = nullptr;
     fixture_state* state_ = nullptr;
+};
+
+// An instance of a fixture, made from a description and released at the end of the scope.
+struct instance {
+    explicit instance(machine_info& info)
+        : plugin(static_cast<machine_plugin*>(info.make_instance())) {}
+    ~instance() {
+        if (plugin != nullptr) {
+            plugin->release();
+        }
+    }
+    instance(const instance&) = delete;
+    instance& operator=(const instance&) = delete;
+    void release() {
+        plugin->release();
+        plugin = nullptr;
+    }
+    machine_plugin* operator->() const { return plugin; }
+    machine_plugin* plugin;
 };
 
 // A host archive held in memory: what store_state writes, and what start reads back.

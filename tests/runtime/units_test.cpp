@@ -120,6 +120,7 @@ struct event_bench {
     unsigned char tracks[64 * 3];
     event_source source;
     recording_machine target;
+    guarded_machine calls{&target};
 };
 
 machine_parameter range(int lowest, int highest) {
@@ -130,7 +131,7 @@ TEST(Events, EmptyValuesAndNoNotesMakeNoCall) {
     event_bench bench({range(0, 100000), range(-100, 100)}, {3, 2}, {65534, 200});
     bench.clear_globals();
     bench.source.track_count = 4;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "");
 }
 
@@ -143,7 +144,7 @@ TEST(Events, GlobalsInOrderInTheMachineRangeBeforeAnyTrack) {
     bench.set_global(1, 200);
     bench.set_track(0, 0x41, 0, 0);
     bench.source.track_count = 1;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "set_parameter 0 50000\n"
                                 "set_parameter 1 100\n"
                                 "set_parameter 2 0\n"
@@ -157,7 +158,7 @@ TEST(Events, ShiftedRangeAndEmptyComparedOnTheWidenedValue) {
         bench.set_global(0, host);
         bench.set_global(1, 255); // a word holding 255 isn't empty
         bench.target.log.clear();
-        send_events(bench.source, bench.target);
+        send_events(bench.source, bench.calls);
         sent += bench.target.log;
     }
     EXPECT_EQ(sent, "set_parameter 0 -100\nset_parameter 1 255\n"
@@ -165,7 +166,7 @@ TEST(Events, ShiftedRangeAndEmptyComparedOnTheWidenedValue) {
     bench.set_global(0, 255);
     bench.set_global(1, 65535);
     bench.target.log.clear();
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "");
 }
 
@@ -178,7 +179,7 @@ TEST(Events, TrackRecordsBecomeNotesAndCommands) {
     bench.set_track(4, 0x9C, 0, 0);       // the host's highest note
     bench.set_track(5, 0x01, 0xFF, 0xFF);
     bench.source.track_count = 6;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "sequence_event 0 49 0 12 64\n"
                                 "sequence_event 1 49 0 0 0\n"
                                 "sequence_event 2 120 0 0 0\n"
@@ -193,15 +194,15 @@ TEST(Events, TrackCountIsBoundedByTheAreaAndNoAreaSendsNoTracks) {
     }
     bench.source.track_records = 2;
     bench.source.track_count = 1000;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "sequence_event 0 12 0 0 0\nsequence_event 1 12 0 0 0\n");
 
     bench.target.log.clear();
     bench.source.track_area = nullptr; // an effect
     bench.source.track_records = 0;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     bench.source.track_count = -3;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "");
 }
 
@@ -212,48 +213,48 @@ TEST(Events, MissingMachineParametersAreNeitherSentNorDescribed) {
     for (int i = 0; i < 3; ++i) {
         bench.set_global(i, 7);
     }
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "set_parameter 0 7\n");
 
     char text[text_buffer_size];
     bench.target.log.clear();
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 1, 7, text), "");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 2, 7, text), "");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 1, 7, text), "");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 2, 7, text), "");
     EXPECT_EQ(bench.target.log, "");
 
     // An abandoned layout: no offsets to read, so no global is sent; the tracks still are.
     bench.source.layout = nullptr;
     bench.set_track(0, 0x41, 0, 0);
     bench.source.track_count = 1;
-    send_events(bench.source, bench.target);
+    send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "sequence_event 0 49 0 0 0\n");
 }
 
 TEST(ValueText, MachineTextOrTheDecimalMachineValue) {
     event_bench bench({range(0, 100000), range(0, 0)}, {3, 1}, {65534, 0});
     char text[text_buffer_size];
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 0, 32767, text), "50000");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 0, 32767, text), "50000");
     EXPECT_EQ(bench.target.log, "describe 0 50000\n");
 
     bench.target.describe_answer = true;
     bench.target.describe_text = "half open";
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 0, 32767, text), "half open");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 0, 32767, text), "half open");
 
     bench.target.log.clear();
     bench.target.describe_answer = false;
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 1, 0, text), "0");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 1, 0, text), "0");
     EXPECT_EQ(bench.target.log, "describe 1 0\n");
 }
 
 TEST(ValueText, TrackValuesAreTwoHexBytesAndNegativeIndicesAreEmpty) {
     event_bench bench({range(0, 10)}, {2}, {10});
     char text[text_buffer_size];
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 1, 0x41, text), "00 41");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 2, 0x0C40, text), "0C 40");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 1, 255, text), "00 FF");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, 7, 0x12345, text), "123 45");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, -1, 5, text), "");
-    EXPECT_STREQ(describe_value(bench.source, bench.target, -2147483647 - 1, 5, text), "");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 1, 0x41, text), "00 41");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 2, 0x0C40, text), "0C 40");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 1, 255, text), "00 FF");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, 7, 0x12345, text), "123 45");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, -1, 5, text), "");
+    EXPECT_STREQ(describe_value(bench.source, bench.calls, -2147483647 - 1, 5, text), "");
     EXPECT_EQ(bench.target.log, ""); // the machine isn't asked
 }
 
@@ -322,7 +323,8 @@ TEST(StateBlob, StoresVersionSizeAndDataInThreeWrites) {
     memory_archive archive;
     recording_machine source;
     source.size = 5;
-    write_state_blob(source, *archive.output_stream(""));
+    guarded_machine calls(&source);
+    write_state_blob(calls, *archive.output_stream(""));
     EXPECT_EQ(archive.bytes,
               (std::vector<unsigned char>{1, 0, 0, 0, 5, 0, 0, 0, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}));
     EXPECT_EQ(archive.writes, (std::vector<int>{4, 4, 5}));
@@ -332,7 +334,8 @@ TEST(StateBlob, StoresVersionSizeAndDataInThreeWrites) {
         memory_archive none;
         recording_machine empty;
         empty.size = size;
-        write_state_blob(empty, *none.output_stream(""));
+        guarded_machine empty_calls(&empty);
+        write_state_blob(empty_calls, *none.output_stream(""));
         EXPECT_TRUE(none.bytes.empty());
         EXPECT_EQ(empty.log, "data_size\n");
     }
@@ -343,7 +346,8 @@ TEST(StateBlob, RestoresExactlyTheStoredSize) {
     archive.bytes = {1, 0, 0, 0, 3, 0, 0, 0, 7, 8, 9, 10};
     recording_machine target;
     target.load_bytes = 3;
-    read_state_blob(*archive.input_stream(""), target);
+    guarded_machine calls(&target);
+    read_state_blob(*archive.input_stream(""), calls);
     EXPECT_EQ(target.loaded, (std::vector<unsigned char>{7, 8, 9}));
     EXPECT_EQ(archive.reads, (std::vector<int>{4, 4, 3}));
 }
@@ -353,7 +357,8 @@ TEST(StateBlob, ShortDataLeavesAZeroTail) {
     archive.bytes = {1, 0, 0, 0, 6, 0, 0, 0, 7, 8};
     recording_machine target;
     target.load_bytes = 6;
-    read_state_blob(*archive.input_stream(""), target);
+    guarded_machine calls(&target);
+    read_state_blob(*archive.input_stream(""), calls);
     EXPECT_EQ(target.loaded, (std::vector<unsigned char>{7, 8, 0, 0, 0, 0}));
 }
 
@@ -369,7 +374,8 @@ TEST(StateBlob, BadHeadersRestoreNothing) {
         memory_archive archive;
         archive.bytes = bytes;
         recording_machine target;
-        read_state_blob(*archive.input_stream(""), target);
+        guarded_machine calls(&target);
+        read_state_blob(*archive.input_stream(""), calls);
         EXPECT_EQ(target.log, "") << "stream of " << bytes.size() << " bytes";
         if (!bytes.empty() && bytes[0] == 2) {
             EXPECT_EQ(archive.reads, std::vector<int>{4}); // nothing after the version is read

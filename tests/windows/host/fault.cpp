@@ -37,3 +37,52 @@ int fault_guard(const char* machine_name) {
     report::check(true, "the host goes on after the faults");
     return 0;
 }
+
+// A machine that faults in one call (render_block or describe, with an access violation or an
+// MSVC C++ throw) under an MSVC-built host, through kestrune.dll: the host's calls answer as
+// without a machine, the host goes on, and the faulted machine's DLL stays loaded.
+int machine_fault(const char* machine_name, const char* call) {
+    session::library_session run;
+    if (!session::open(run)) {
+        return 1;
+    }
+    host_view::info* info = run.factory.infos[0];
+    report::check(info->kind == 1 && info->global_params.size() >= 1,
+                  "a generator with global parameters is announced");
+    const bool in_describe = report::same_text(call, "describe");
+    for (int round = 1; round <= 2; ++round) {
+        host_view::plugin* plugin = info->make_instance();
+        report::check(plugin != nullptr, "make_instance");
+        if (plugin == nullptr) {
+            break;
+        }
+        plugin->master = &session::master;
+        plugin->start(nullptr);
+        report::check(session::is_loaded(machine_name), "start loads the machine");
+        report::check_text(plugin->value_text(1, 0), in_describe ? "" : "-100",
+                           in_describe ? "value_text: the empty text after describe faults"
+                                       : "value_text: the machine's value");
+        float left[8], right[8];
+        for (int k = 0; k < 8; ++k) {
+            left[k] = right[k] = 0.5f;
+        }
+        float* buffers[2] = {left, right};
+        const bool sound = plugin->render(buffers, buffers, 8, 2);
+        bool silent = true, untouched = true;
+        for (int k = 0; k < 8; ++k) {
+            silent = silent && left[k] == 0.0f && right[k] == 0.0f;
+            untouched = untouched && left[k] == 0.5f && right[k] == 0.5f;
+        }
+        report::check(!sound && (in_describe ? untouched : silent),
+                      in_describe ? "render after the fault: false, the buffers untouched"
+                                  : "render_block faults: false, and both outputs silent");
+        report::check(!plugin->is_muted(0), "is_muted: false");
+        plugin->run_command(0);
+        plugin->run_command(1); // the About box, with the fault (Wine answers it at once)
+        plugin->release();
+        report::check(session::is_loaded(machine_name), "the faulted machine's DLL stays loaded");
+    }
+    session::close(run);
+    report::check(true, "the host goes on after the faults");
+    return 0;
+}

@@ -3,6 +3,7 @@
 //
 //   msvc_host.exe drive MACHINE.dll delete|no_delete [shared_libgcc]
 //   msvc_host.exe fault MACHINE.dll [shared_libgcc]
+//   msvc_host.exe machine_fault MACHINE.dll render_block|describe
 //
 // shared_libgcc first loads libgcc_s_dw2-1.dll (from beside the host), as another mingw-built
 // plug-in would: from then on a C++ exception thrown through the library's own frames would end
@@ -69,8 +70,12 @@ int run(int count, char (*arguments)[argument_size]) {
     if (count >= 2 && report::same_text(arguments[0], "fault")) {
         return fault_guard(arguments[1]);
     }
+    if (count >= 3 && report::same_text(arguments[0], "machine_fault")) {
+        return machine_fault(arguments[1], arguments[2]);
+    }
     report::line("usage: msvc_host drive MACHINE.dll delete|no_delete [shared_libgcc]");
     report::line("       msvc_host fault MACHINE.dll [shared_libgcc]");
+    report::line("       msvc_host machine_fault MACHINE.dll render_block|describe");
     return 2;
 }
 

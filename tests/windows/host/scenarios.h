@@ -6,3 +6,6 @@
 int drive_machine(const char* machine_name, bool has_delete);
 // A machine whose destructor faults: release completes, the DLL is gone, the host goes on.
 int fault_guard(const char* machine_name);
+// A machine that faults in call ("render_block" or "describe"): the host's calls answer as
+// without a machine, the DLL stays loaded, the host goes on.
+int machine_fault(const char* machine_name, const char* call);

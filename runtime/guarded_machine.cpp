@@ -1,0 +1,45 @@
+#include "runtime/guarded_machine.h"
+
+#include "platform/platform.h"
+
+namespace kestrune {
+
+bool guarded_machine::get_info(get_info_function export_function,
+                               const machine_description*& description) {
+    description = nullptr;
+    auto call = [&] { description = export_function(); };
+    if (guard("GetInfo", call)) {
+        return true;
+    }
+    description = nullptr;
+    return false;
+}
+
+bool guarded_machine::create(create_machine_function export_function) {
+    kestrune::machine* created = nullptr;
+    auto call = [&] { created = export_function(); };
+    if (!guard("CreateMachine", call)) {
+        return false; // whatever it made by then is abandoned with its DLL
+    }
+    target = created;
+    return true;
+}
+
+void guarded_machine::destroy(delete_machine_function delete_export) {
+    if (target == nullptr) {
+        return;
+    }
+    kestrune::machine* doomed = target;
+    target = nullptr;
+    auto call = [&] {
+        if (delete_export != nullptr) {
+            delete_export(doomed);
+        } else {
+            destroy_through_destructor(doomed);
+        }
+    };
+    unsigned discarded = 0;
+    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call, &discarded);
+}
+
+} // namespace kestrune

@@ -1,0 +1,180 @@
+// Every call that Kestrune makes into a machine, each one inside the platform's guard. Machines
+// are other people's old DLLs: a machine that faults in a call (an access violation, an MSVC
+// C++ throw, a stack overflow; natively any C++ exception) must not take the host down. The
+// first fault is recorded with the call's name and what was raised, and the machine is
+// abandoned at once: from then on nothing reaches it, not even its destruction, since both the
+// object and its DLL may hold state that the fault left broken.
+//
+// Each operation answers true when the machine returned, false when it faulted now or had no
+// machine to call. Nothing here allocates or throws, so the audio path may use it.
+#pragma once
+
+#include "machine/machine_interface.h"
+#include "platform/platform.h"
+
+namespace kestrune {
+
+// Where and how a machine faulted.
+struct machine_fault {
+    const char* call = nullptr; // the machine call that raised, e.g. "render_block"; null: none
+    unsigned code = 0;          // what it raised: a Windows exception code; natively always
+                                // platform::cxx_exception_code
+};
+
+class guarded_machine {
+public:
+    guarded_machine() = default;
+    explicit guarded_machine(kestrune::machine* machine) : target(machine) {}
+
+    kestrune::machine* target = nullptr; // the machine calls go to; null: none, or abandoned
+    machine_fault fault;                 // the first fault since the last forget_fault
+
+    bool faulted() const { return fault.call != nullptr; }
+    // Forgets the fault of an abandoned machine, for a fresh one.
+    void forget_fault() { fault = machine_fault{}; }
+
+    // The two exports that a start calls. get_info leaves description null when the machine
+    // answers none; create sets target to what "CreateMachine" answers.
+    bool get_info(get_info_function export_function, const machine_description*& description);
+    bool create(create_machine_function export_function);
+
+    // The machine's operations (machine_interface.h), by the same names. The answers of
+    // data_size, channel_muted and describe go into the last argument, untouched on a fault.
+    bool start_up();
+    bool load_data(unsigned char* buffer);
+    bool set_parameter(int index, int value);
+    bool sequence_event(int channel, int note, int instrument, int command, int parameter);
+    bool render_block(float* left, float* right, int count, int tracks);
+    bool silence();
+    bool data_size(int& size);
+    bool dump_data(unsigned char* buffer);
+    bool user_command();
+    bool mute_channel(int index);
+    bool channel_muted(int index, bool& muted);
+    bool midi_in(int channel, int value, int velocity);
+    bool describe(char* text, int index, int value, bool& described);
+
+    // Destroys the machine through "DeleteMachine" when given, else its destructor slot.
+    // Whatever that raises is discarded and not recorded. target is null afterwards.
+    void destroy(delete_machine_function delete_export);
+
+private:
+    template <class Call>
+    bool guard(const char* name, Call& call);
+    template <class Call>
+    bool call_machine(const char* name, Call& call);
+};
+
+// Defined here so that each host operation calls the platform's guard directly: the guard is
+// on the audio path, once per machine call.
+
+namespace guard_detail {
+
+// The guard takes a plain function and a context: the context is the call's closure, which
+// holds references only, so nothing with a destructor lies between the guard and the machine.
+template <class Call>
+inline void invoke(void* context) {
+    (*static_cast<Call*>(context))();
+}
+
+} // namespace guard_detail
+
+template <class Call>
+inline bool guarded_machine::guard(const char* name, Call& call) {
+    unsigned code = 0;
+    if (platform::guarded_call(guard_detail::invoke<Call>, &call, &code)) {
+        return true;
+    }
+    fault.call = name;
+    fault.code = code;
+    target = nullptr;
+    return false;
+}
+
+template <class Call>
+inline bool guarded_machine::call_machine(const char* name, Call& call) {
+    return target != nullptr && guard(name, call);
+}
+
+inline bool guarded_machine::start_up() {
+    auto call = [&] { target->start_up(); };
+    return call_machine("start_up", call);
+}
+
+inline bool guarded_machine::load_data(unsigned char* buffer) {
+    auto call = [&] { target->load_data(buffer); };
+    return call_machine("load_data", call);
+}
+
+inline bool guarded_machine::set_parameter(int index, int value) {
+    auto call = [&] { target->set_parameter(index, value); };
+    return call_machine("set_parameter", call);
+}
+
+inline bool guarded_machine::sequence_event(int channel, int note, int instrument, int command,
+                                            int parameter) {
+    auto call = [&] { target->sequence_event(channel, note, instrument, command, parameter); };
+    return call_machine("sequence_event", call);
+}
+
+inline bool guarded_machine::render_block(float* left, float* right, int count, int tracks) {
+    auto call = [&] { target->render_block(left, right, count, tracks); };
+    return call_machine("render_block", call);
+}
+
+inline bool guarded_machine::silence() {
+    auto call = [&] { target->silence(); };
+    return call_machine("silence", call);
+}
+
+inline bool guarded_machine::data_size(int& size) {
+    int answer = 0;
+    auto call = [&] { answer = target->data_size(); };
+    if (!call_machine("data_size", call)) {
+        return false;
+    }
+    size = answer;
+    return true;
+}
+
+inline bool guarded_machine::dump_data(unsigned char* buffer) {
+    auto call = [&] { target->dump_data(buffer); };
+    return call_machine("dump_data", call);
+}
+
+inline bool guarded_machine::user_command() {
+    auto call = [&] { target->user_command(); };
+    return call_machine("user_command", call);
+}
+
+inline bool guarded_machine::mute_channel(int index) {
+    auto call = [&] { target->mute_channel(index); };
+    return call_machine("mute_channel", call);
+}
+
+inline bool guarded_machine::channel_muted(int index, bool& muted) {
+    bool answer = false;
+    auto call = [&] { answer = target->channel_muted(index); };
+    if (!call_machine("channel_muted", call)) {
+        return false;
+    }
+    muted = answer;
+    return true;
+}
+
+inline bool guarded_machine::midi_in(int channel, int value, int velocity) {
+    auto call = [&] { target->midi_in(channel, value, velocity); };
+    return call_machine("midi_in", call);
+}
+
+inline bool guarded_machine::describe(char* text, int index, int value, bool& described) {
+    bool answer = false;
+    auto call = [&] { answer = target->describe(text, index, value); };
+    if (!call_machine("describe", call)) {
+        return false;
+    }
+    described = answer;
+    return true;
+}
+
+} // namespace kestrune
