@@ -187,7 +187,8 @@ void machine_collection::probe_machine(const char* path) noexcept {
 bool machine_collection::append(machine_info* info) noexcept {
     if (info_count == info_capacity_) {
         std::size_t capacity = info_capacity_ == 0 ? 16 : info_capacity_ * 2;
-        void* grown = std::realloc(info_list, capacity * sizeof *info_list);
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): the list holds pointers
+        void* grown = std::realloc(info_list, capacity * sizeof(machine_info*));
         if (grown == nullptr) {
             return false;
         }

@@ -39,11 +39,12 @@ struct posix_search {
 // Fills entry from the next name of the search that fits its wildcard; false when none is left.
 bool next_match(posix_search& search, search_entry& entry) {
     while (dirent* found = readdir(search.folder)) {
-        if (std::strlen(found->d_name) >= sizeof entry.name) {
+        std::size_t length = std::strlen(found->d_name);
+        if (length >= sizeof entry.name) {
             continue;
         }
         if (fnmatch(search.wildcard, found->d_name, FNM_CASEFOLD) == 0) {
-            std::strcpy(entry.name, found->d_name);
+            std::memcpy(entry.name, found->d_name, length + 1);
             return true;
         }
     }
@@ -118,14 +119,14 @@ search_handle find_first(const char* pattern, search_entry& entry) {
             *cut = '\0';
         }
     } else {
-        std::strcpy(folder, ".");
+        std::memcpy(folder, ".", 2);
     }
 
     auto* search = new (std::nothrow) posix_search;
     if (search == nullptr) {
         return nullptr;
     }
-    std::strcpy(search->wildcard, wildcard);
+    std::memcpy(search->wildcard, wildcard, std::strlen(wildcard) + 1); // fits: a part of pattern
     search->folder = opendir(folder);
     if (search->folder == nullptr || !next_match(*search, entry)) {
         find_close(search);

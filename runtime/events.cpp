@@ -1,5 +1,6 @@
 #include "runtime/events.h"
 
+#include <cstddef>
 #include <cstdio>
 
 #include "machine/value_range.h"
@@ -60,7 +61,8 @@ void send_events(const event_source& source, guarded_machine& target) {
     int tracks =
         source.track_count < source.track_records ? source.track_count : source.track_records;
     for (int t = 0; t < tracks; ++t) {
-        const unsigned char* record = source.track_area + t * track_record_size;
+        const unsigned char* record =
+            source.track_area + static_cast<std::ptrdiff_t>(t) * track_record_size;
         unsigned char note = record[0];
         if (note == 0) {
             continue;

@@ -2,7 +2,7 @@
 # of results per leg, printed together at the end, so that a count that drops between runs shows.
 #
 # KESTRUNE_SKIP="windows fuzz" leaves the named legs (native, windows, sanitize, fuzz, threads,
-# memcheck) out of a local run on purpose; each still gets its line. CI (CI=true) never leaves one out.
+# memcheck, tidy) out of a local run on purpose; each still gets its line. CI (CI=true) never leaves one out.
 # KESTRUNE_SUMMARY names the file that collects the lines (scripts/test sets it for the legs of
 # scripts/quality too).
 

@@ -60,7 +60,7 @@ public:
             return;
         }
         update_rate();
-        int delay = static_cast<int>(value_[p_time] * rate_ / 1000.0 + 0.5);
+        int delay = static_cast<int>(std::lround(value_[p_time] * rate_ / 1000.0));
         auto feedback = static_cast<float>(value_[p_feedback] / 100.0);
         auto mix = static_cast<float>(value_[p_mix] / 100.0);
         auto gain = static_cast<float>(std::pow(10.0, value_[p_gain] / 20.0));
