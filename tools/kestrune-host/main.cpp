@@ -7,6 +7,7 @@
 //   kestrune-host command MACHINE INDEX
 //   kestrune-host check [MACHINE...] [--json]
 #include <cstdio>
+#include <exception>
 
 #include <CLI/CLI.hpp>
 
@@ -93,9 +94,7 @@ bool collect_notes(const CLI::App& render, const CLI::Option* note, const CLI::O
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     CLI::App app{"Shows what Kestrune makes of the Psycle machines in Gear/Psycle beside this "
                  "program, and plays them.",
                  "kestrune-host"};
@@ -233,4 +232,18 @@ int main(int argc, char** argv) {
         return run_command_entry(s, about_machine, std::nullopt);
     }
     return run_command_entry(s, command_machine, command_index);
+}
+
+} // namespace
+
+// Whatever escapes (memory running out, mostly) ends the program with a message and code 1.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrune-host: error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "kestrune-host: error: an unexpected failure\n");
+    }
+    return exit_failed;
 }

@@ -171,7 +171,7 @@ std::optional<stereo_sound> read_sound(const std::string& path, std::string& err
     }
     stereo_sound sound;
     sound.samples_per_second = w.samples_per_second;
-    std::size_t frame = static_cast<std::size_t>(w.bits / 8 * w.channels);
+    std::size_t frame = static_cast<std::size_t>(w.bits / 8) * static_cast<std::size_t>(w.channels);
     std::size_t frames = data_size / frame;
     sound.left.resize(frames);
     sound.right.resize(frames);
