@@ -2,18 +2,42 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/test_paths.h"
 
+#if defined(_WIN32)
+#include "tests/support/process.h"
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 extern char** environ;
+#endif
 
 namespace kestrune::test {
+
+std::string host_program() {
+#if defined(_WIN32)
+    return join_path(executable_folder(), "kestrune-host.exe");
+#else
+    return join_path(executable_folder(), "kestrune-host");
+#endif
+}
+
+#if defined(_WIN32)
+
+tool_result run_host(const std::vector<std::string>& arguments, const std::string& program) {
+    process_result ran = run_program(program.empty() ? host_program() : program, arguments);
+    tool_result result;
+    result.exit_code = ran.started ? ran.exit_code : -1;
+    result.out = ran.output;
+    return result;
+}
+
+#else
 
 namespace {
 
@@ -29,9 +53,9 @@ std::string drain(int fd) {
 
 } // namespace
 
-tool_result run_host(const std::vector<std::string>& arguments) {
+tool_result run_host(const std::vector<std::string>& arguments, const std::string& chosen) {
     tool_result result;
-    std::string program = join_path(executable_folder(), "kestrune-host");
+    std::string program = chosen.empty() ? host_program() : chosen;
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -68,6 +92,8 @@ tool_result run_host(const std::vector<std::string>& arguments) {
     std::fclose(err);
     return result;
 }
+
+#endif
 
 kestrune_host::stereo_sound read_wav(const std::string& path) {
     std::string error;

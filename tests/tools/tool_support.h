@@ -10,12 +10,16 @@ namespace kestrune::test {
 
 struct tool_result {
     int exit_code = -1; // -1 when the program couldn't be run or didn't exit normally
-    std::string out;    // standard output
-    std::string err;    // standard error
+    std::string out;    // standard output ("\r\n" turned into "\n" on Windows)
+    std::string err;    // standard error; on Windows it isn't captured and stays empty
 };
 
-// Runs bin/kestrune-host with the arguments, its standard input empty.
-tool_result run_host(const std::vector<std::string>& arguments);
+// bin/kestrune-host (kestrune-host.exe on Windows).
+std::string host_program();
+
+// Runs the host program (bin/kestrune-host unless program names a copy) with the arguments,
+// its standard input empty.
+tool_result run_host(const std::vector<std::string>& arguments, const std::string& program = "");
 
 // A rendered file, or a test failure when it can't be read.
 kestrune_host::stereo_sound read_wav(const std::string& path);

@@ -75,7 +75,7 @@ endforeach()
 set(expected ${EXPORTS})
 list(SORT expected)
 list(SORT exports)
-if(NOT exports STREQUAL expected)
+if(NOT "${exports}" STREQUAL "${expected}") # quoted: either may be empty
   list(APPEND problems "exports [${exports}], expected exactly [${expected}]")
 endif()
 list(LENGTH expected expected_count)

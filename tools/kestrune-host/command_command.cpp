@@ -1,10 +1,10 @@
 #include <cstdio>
 
-#include "capture.h"
 #include "choose.h"
 #include "commands.h"
 #include "hostkit/master_info.h"
 #include "listing.h"
+#include "message_boxes.h"
 
 namespace kestrune_host {
 
@@ -28,9 +28,9 @@ int run_command_entry(session& s, const std::string& machine, std::optional<int>
     if (!live.start(nullptr, error)) {
         return report(exit_failed, error);
     }
-    stderr_capture capture;
+    box_reader boxes(true);
     live.plugin()->run_command(entry);
-    std::string shown = capture.finish();
+    std::string shown = boxes.finish();
     if (!index && shown.empty()) {
         return report(exit_failed,
                       "the About box of \"" + std::string(info.full_name) + "\" didn't open");

@@ -48,6 +48,13 @@ struct render_options {
 };
 int run_render(session& s, const render_options& options);
 
+struct check_options {
+    std::vector<std::string> machines; // empty: every machine announced
+    bool json = false;
+    bool progress = true; // a progress line on standard error, when it is a terminal
+};
+int run_check(session& s, const check_options& options);
+
 // Runs command index (its position in the command list) and prints the message boxes it
 // shows; the About entry when index is empty.
 int run_command_entry(session& s, const std::string& machine, std::optional<int> index);

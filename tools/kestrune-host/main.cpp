@@ -5,12 +5,15 @@
 //   kestrune-host render MACHINE -o out.wav --note A-4 --track 0 --at 0 --length 2 ...
 //   kestrune-host about MACHINE
 //   kestrune-host command MACHINE INDEX
+//   kestrune-host check [MACHINE...] [--json]
 #include <cstdio>
+#include <exception>
 
 #include <CLI/CLI.hpp>
 
 #include "choose.h"
 #include "commands.h"
+#include "message_boxes.h"
 #include "note_name.h"
 #include "session.h"
 
@@ -91,9 +94,7 @@ bool collect_notes(const CLI::App& render, const CLI::Option* note, const CLI::O
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     CLI::App app{"Shows what Kestrune makes of the Psycle machines in Gear/Psycle beside this "
                  "program, and plays them.",
                  "kestrune-host"};
@@ -186,6 +187,16 @@ int main(int argc, char** argv) {
         ->required();
     command_cmd->add_option("index", command_index, "The entry's position, from 0")->required();
 
+    // check
+    check_options check;
+    CLI::App* check_cmd = app.add_subcommand(
+        "check", "Checks machines as a host uses them: each one, or every one in Gear/Psycle");
+    check_cmd->footer("Exit codes: 0 every machine passed (warnings allowed), 1 one failed.");
+    check_cmd->add_option("machine", check.machines, "Machines: name, label, URI or #N");
+    check_cmd->add_flag("--json", check.json, "JSON for scripts");
+    bool check_quiet = false;
+    check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -204,7 +215,7 @@ int main(int argc, char** argv) {
     }
 
     session s;
-    if (!s.open(library_path, error)) {
+    if (!s.open(library_path, error) || !watch_message_boxes(library_path, error)) {
         return report(exit_failed, error);
     }
     if (list_cmd->parsed()) {
@@ -213,8 +224,26 @@ int main(int argc, char** argv) {
     if (render_cmd->parsed()) {
         return run_render(s, render);
     }
+    if (check_cmd->parsed()) {
+        check.progress = !check_quiet;
+        return run_check(s, check);
+    }
     if (about_cmd->parsed()) {
         return run_command_entry(s, about_machine, std::nullopt);
     }
     return run_command_entry(s, command_machine, command_index);
+}
+
+} // namespace
+
+// Whatever escapes (memory running out, mostly) ends the program with a message and code 1.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kestrune-host: error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "kestrune-host: error: an unexpected failure\n");
+    }
+    return exit_failed;
 }

@@ -1,5 +1,6 @@
-// Sound files through libsndfile: the input of an effect, and the output of every render.
-// Whatever the file holds, the program works in 32-bit float stereo at full scale 1.0.
+// WAV files, read and written here in plain RIFF on every platform: the input of an effect, and
+// the output of every render. Whatever the file holds, the program works in 32-bit float stereo
+// at full scale 1.0.
 #pragma once
 
 #include <optional>
@@ -13,7 +14,9 @@ struct stereo_sound {
     std::vector<float> left, right;
 };
 
-// A whole file as stereo: mono is heard in both channels; more than two channels are refused.
+// A whole WAV file as stereo: mono is heard in both channels; more than two channels are
+// refused. It reads integer PCM of 8, 16, 24 and 32 bits and float of 32 and 64 bits, plain or
+// in the extensible format.
 std::optional<stereo_sound> read_sound(const std::string& path, std::string& error);
 
 enum class sample_format { pcm16, pcm24, float32 };
@@ -40,9 +43,12 @@ public:
     float peak() const { return peak_; } // the largest magnitude written so far
 
 private:
-    void* file_ = nullptr; // SNDFILE*
+    void* file_ = nullptr; // FILE*
     std::string path_;
-    std::vector<float> interleaved_;
+    sample_format format_ = sample_format::pcm16;
+    int samples_per_second_ = 0;
+    unsigned long long frames_ = 0;
+    std::vector<unsigned char> bytes_;
     float peak_ = 0.0f;
 };
 

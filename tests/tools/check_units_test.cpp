@@ -1,0 +1,92 @@
+// The plain pieces of check, and the program's WAV files, in process.
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "check_audio.h"
+#include "check_fault.h"
+#include "check_result.h"
+#include "tests/support/temp_folder.h"
+#include "wav_file.h"
+
+using namespace kestrune_host;
+
+TEST(CheckFault, TheFaultedLineEndsTheAboutText) {
+    std::string about = "Kestrune\n\nnow wrapping...\n\nName:\t\tX\n\nNumParams:\t3";
+    EXPECT_EQ(faulted_call(about), "");
+    EXPECT_EQ(faulted_call(about + "\n\nFaulted:\trender_block (access violation)"),
+              "render_block (access violation)");
+    // As read from a box: "caption: text" and a line feed.
+    EXPECT_EQ(
+        faulted_call("Kestrune v0.01a: " + about + "\n\nFaulted:\tdescribe (C++ exception)\n"),
+        "describe (C++ exception)");
+    // A name that merely contains the word is no fault.
+    EXPECT_EQ(faulted_call("Name:\t\tFaulted:\tX\n\nNumParams:\t0"), "");
+    EXPECT_EQ(machine_path(about), "");
+    EXPECT_EQ(machine_path("Author:\t\tA\n\nPath:\t\tC:\\Gear\\x.dll\n\nNumParams:\t3"),
+              "C:\\Gear\\x.dll");
+}
+
+TEST(CheckAudio, CountsWhatNoMachineShouldGive) {
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const float samples[] = {0.5f, -0.75f, std::nanf(""), INFINITY, -INFINITY, tiny, 0.0f};
+    sample_counts counts;
+    count_samples(samples, 7, counts);
+    EXPECT_EQ(counts.samples, 7);
+    EXPECT_EQ(counts.nans, 1);
+    EXPECT_EQ(counts.infinities, 2);
+    EXPECT_EQ(counts.subnormals, 1);
+    EXPECT_EQ(counts.peak, 0.75f);
+    EXPECT_EQ(bad_sample_text(counts), "1 NaN, 2 infinite, 1 subnormal");
+    EXPECT_EQ(bad_sample_text(sample_counts{}), "");
+}
+
+machine_check with_verdicts(verdict first, verdict second) {
+    machine_check machine;
+    machine.rows = {{"state", first, ""}, {"cost", second, ""}};
+    return machine;
+}
+
+TEST(CheckResult, AFailingMachineFailsTheRun) {
+    machine_check good = with_verdicts(verdict::pass, verdict::warn);
+    machine_check skipped = with_verdicts(verdict::pass, verdict::skip);
+    machine_check bad = with_verdicts(verdict::fail, verdict::warn);
+    EXPECT_EQ(machine_verdict(good), verdict::warn);
+    EXPECT_EQ(machine_verdict(bad), verdict::fail);
+    EXPECT_EQ(check_exit_code({good, skipped}), 0);
+    EXPECT_EQ(check_exit_code({good, bad}), 1);
+    EXPECT_EQ(check_exit_code({}), 1);
+}
+
+TEST(WavFile, WhatIsWrittenReadsBackInEachFormat) {
+    kestrune::test::temp_folder dir;
+    const float left[] = {0.0f, 0.5f, -0.5f, 1.5f, -1.5f};
+    const float right[] = {0.25f, -0.25f, 1.0f, -1.0f, 0.125f};
+    for (sample_format format :
+         {sample_format::pcm16, sample_format::pcm24, sample_format::float32}) {
+        std::string path = dir.at("out.wav");
+        std::string error;
+        wav_writer writer;
+        ASSERT_TRUE(writer.open(path, 22050, format, error)) << error;
+        ASSERT_TRUE(writer.write(left, right, 2, error));
+        ASSERT_TRUE(writer.write(left + 2, right + 2, 3, error));
+        EXPECT_EQ(writer.peak(), 1.5f);
+        ASSERT_TRUE(writer.close(error)) << error;
+        auto sound = read_sound(path, error);
+        ASSERT_TRUE(sound) << error;
+        EXPECT_EQ(sound->samples_per_second, 22050);
+        ASSERT_EQ(sound->left.size(), 5u);
+        bool integer = format != sample_format::float32;
+        double step = format == sample_format::pcm16 ? 1.0 / 32767 : 1.0 / 8388607;
+        for (std::size_t k = 0; k < 5; ++k) {
+            // Integer formats clip at full scale.
+            float l = integer ? std::fmax(-1.0f, std::fmin(1.0f, left[k])) : left[k];
+            EXPECT_NEAR(sound->left[k], l, integer ? step : 0.0) << k;
+            EXPECT_NEAR(sound->right[k], right[k], integer ? step : 0.0) << k;
+        }
+    }
+    std::string error;
+    EXPECT_FALSE(read_sound(dir.write_file("text.wav", "RIFF but not a wave"), error));
+    EXPECT_NE(error.find("not a WAV file"), std::string::npos);
+}

@@ -1,0 +1,157 @@
+// kestrune-host on both builds (under Wine for the Windows one): its listing, a render of the
+// demo synth, and check, on the demo machines and on a folder that also holds machines that
+// fault.
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_paths.h"
+#include "tool_support.h"
+
+using kestrune::test::run_host;
+using kestrune::test::temp_folder;
+using kestrune::test::tool_result;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* synth = "Kestrune Demo Synth";
+constexpr const char* delay = "Kestrune Demo Delay";
+
+// The machines that fault: in render_block, and in describe (their value text).
+#if defined(_WIN32)
+constexpr const char* render_fault_file = "msvc_fault_render_block_av.dll";
+constexpr const char* describe_fault_file = "msvc_fault_describe_throw.dll";
+#else
+constexpr const char* render_fault_file = "fault_render_block.dll";
+constexpr const char* describe_fault_file = "fault_describe.dll";
+#endif
+
+nlohmann::json parse(const tool_result& r) {
+    auto json = nlohmann::json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(json.is_discarded()) << r.out << r.err;
+    return json;
+}
+
+// The entry of list whose key (list's "full_name", check's "name") is name; null for none.
+const nlohmann::json* machine_named(const nlohmann::json& list, const std::string& name,
+                                    const char* key = "name") {
+    for (const auto& machine : list) {
+        if (machine.value(key, "") == name) {
+            return &machine;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(HostEverywhere, ListJsonShowsTheDemoMachines) {
+    tool_result r = run_host({"list", "--json"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    nlohmann::json list = parse(r)["machines"];
+    ASSERT_NE(machine_named(list, synth, "full_name"), nullptr) << r.out;
+    ASSERT_NE(machine_named(list, delay, "full_name"), nullptr) << r.out;
+    EXPECT_EQ((*machine_named(list, synth, "full_name"))["kind"], "generator");
+    EXPECT_EQ((*machine_named(list, delay, "full_name"))["kind"], "effect");
+}
+
+TEST(HostEverywhere, RenderOfTheDemoSynthWritesAnAudibleWav) {
+    temp_folder dir;
+    std::string out = dir.at("a4.wav");
+    tool_result r = run_host({"render", synth, "-o", out, "--seconds", "1.5", "--rate", "48000",
+                              "--note", "A-4", "--length", "2"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    auto sound = kestrune::test::read_wav(out);
+    EXPECT_EQ(sound.samples_per_second, 48000);
+    EXPECT_EQ(sound.left.size(), 72000u);
+    float level = kestrune::test::peak(sound.left);
+    EXPECT_GT(level, 0.1f);
+    EXPECT_LE(level, 1.0f);
+    EXPECT_GT(kestrune::test::rms(sound.right, 4800), 0.02);
+}
+
+// On Windows the text comes from the library's call of MessageBoxA, which the program reads.
+TEST(HostEverywhere, AboutPrintsTheAboutBoxText) {
+    tool_result r = run_host({"about", synth});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("Name:\t\tKestrune Demo Synth"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Faulted:"), std::string::npos) << r.out;
+}
+
+TEST(HostEverywhere, CheckPassesTheDemoMachines) {
+    tool_result r = run_host({"check", "--json"});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    nlohmann::json result = parse(r);
+    for (const char* name : {synth, delay}) {
+        const nlohmann::json* machine = machine_named(result["machines"], name);
+        ASSERT_NE(machine, nullptr) << r.out;
+        EXPECT_NE((*machine)["verdict"], "fail") << machine->dump(2);
+        EXPECT_TRUE((*machine)["fault"].is_null());
+        EXPECT_GE((*machine)["realtime_factor"].get<double>(), 0.0);
+        std::vector<std::string> names;
+        for (const auto& row : (*machine)["checks"]) {
+            names.push_back(row["name"]);
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{
+                             "announced", "starts", "render 22050 Hz", "render 44100 Hz",
+                             "render 48000 Hz", "render 96000 Hz", "parameters", "state",
+                             "start twice", "mute and halt", "cost", "fault"}));
+    }
+    // The table says the same for a person.
+    tool_result table = run_host({"check", synth});
+    EXPECT_EQ(table.exit_code, 0);
+    EXPECT_NE(table.out.find("1 machine: 1 pass, 0 warn, 0 fail"), std::string::npos) << table.out;
+}
+
+TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
+    tool_result r = run_host({"check", "Organ"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("Organ  fail"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("no machine is called \"Organ\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1 machine: 0 pass, 0 warn, 1 fail"), std::string::npos) << r.out;
+    EXPECT_EQ(run_host({"check", "--no-such-flag"}).exit_code, 2);
+}
+
+// A host's folder as a musician has it: the program, the library, and machines that fault
+// among good ones in Gear/Psycle.
+TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
+    std::string bin = kestrune::test::executable_folder();
+    std::string fixtures = kestrune::test::join_path(bin, "fixtures");
+    temp_folder dir;
+    std::string host = dir.copy_in(kestrune::test::host_program(),
+                                   fs::path(kestrune::test::host_program()).filename().string());
+    dir.copy_in(kestrune::test::library_path(),
+                fs::path(kestrune::test::library_path()).filename().string());
+    for (const auto& entry : fs::directory_iterator(fs::path(bin) / "Gear" / "Psycle")) {
+        dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
+    }
+    for (const char* file : {render_fault_file, describe_fault_file}) {
+        dir.copy_in(kestrune::test::join_path(fixtures, file), std::string("Gear/Psycle/") + file);
+    }
+
+    tool_result r = run_host({"check", "--json"}, host);
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    nlohmann::json result = parse(r);
+    // Each faulting machine by its file, with its Faulted line.
+    std::map<std::string, std::string> faults;
+    for (const auto& machine : result["machines"]) {
+        if (!machine["fault"].is_null()) {
+            EXPECT_EQ(machine["verdict"], "fail");
+            EXPECT_FALSE(machine["name"].get<std::string>().empty());
+            std::string file = fs::path(machine["file"].get<std::string>()).filename().string();
+            faults[file] = machine["fault"];
+        }
+    }
+    ASSERT_EQ(faults.size(), 2u) << r.out;
+    EXPECT_EQ(faults[render_fault_file].rfind("render_block (", 0), 0u) << r.out;
+    EXPECT_EQ(faults[describe_fault_file].rfind("describe (", 0), 0u) << r.out;
+    for (const char* name : {synth, delay}) {
+        const nlohmann::json* machine = machine_named(result["machines"], name);
+        ASSERT_NE(machine, nullptr) << r.out;
+        EXPECT_NE((*machine)["verdict"], "fail") << machine->dump(2);
+    }
+}

@@ -1,0 +1,87 @@
+// check: every machine asked for (or every one announced) through the checks, a table each
+// and a summary, or JSON.
+#include <algorithm>
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#else
+#include <unistd.h>
+#endif
+
+#include "check_machine.h"
+#include "check_report.h"
+#include "choose.h"
+#include "commands.h"
+#include "listing.h"
+
+namespace kestrune_host {
+
+namespace {
+
+// "[3/120] Name", over the line before; only on a terminal, and wiped at the end.
+class progress_line {
+public:
+    explicit progress_line(bool shown) : shown_(shown) {}
+    ~progress_line() { show(""); }
+    void show(const std::string& text) {
+        if (!shown_) {
+            return;
+        }
+        std::string padded = text.substr(0, 78);
+        std::size_t drawn = padded.size();
+        padded.resize(std::max(drawn, width_), ' ');
+        std::fprintf(stderr, "\r%s\r%s", padded.c_str(), text.substr(0, 78).c_str());
+        std::fflush(stderr);
+        width_ = drawn;
+    }
+
+private:
+    bool shown_;
+    std::size_t width_ = 0;
+};
+
+} // namespace
+
+int run_check(session& s, const check_options& options) {
+    const auto& announced = s.machines();
+    std::vector<kestrune::host_info*> chosen;
+    std::vector<machine_check> results;
+    if (options.machines.empty()) {
+        chosen = announced;
+    }
+    for (const std::string& wanted : options.machines) {
+        std::string error;
+        auto index = choose_machine(announced, wanted, error);
+        if (index) {
+            chosen.push_back(announced[*index]);
+        } else {
+            results.push_back(not_announced(wanted, error));
+        }
+    }
+    if (chosen.empty() && results.empty()) {
+        return report(exit_failed, "no machines to check in " + machine_folder());
+    }
+
+    progress_line progress(options.progress && isatty(2) != 0);
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
+        progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +
+                      "] checking " + name);
+        results.push_back(check_machine(*chosen[i]));
+    }
+    progress.show("");
+
+    if (options.json) {
+        std::printf("%s\n", json_text(check_json(results)).c_str());
+    } else {
+        for (const machine_check& machine : results) {
+            std::printf("%s\n", check_table(machine).c_str());
+        }
+        std::printf("%s\n", check_summary(results).c_str());
+    }
+    return check_exit_code(results);
+}
+
+} // namespace kestrune_host

@@ -1,0 +1,18 @@
+// Every check of one machine, in order, through Kestrune as a zzub host uses it.
+#pragma once
+
+#include <string>
+
+#include "check_result.h"
+#include "host/host_interface.h"
+
+namespace kestrune_host {
+
+// Runs the checks one after another. The first fault fails the check it happened in and the
+// "fault" row; the checks after it are skipped, as the faulted machine would only fault again.
+machine_check check_machine(kestrune::host_info& info);
+
+// A machine asked for on the command line that wasn't announced; why says what was found.
+machine_check not_announced(const std::string& wanted, const std::string& why);
+
+} // namespace kestrune_host

@@ -1,0 +1,45 @@
+// One instance as "check" plays it: started at a sample rate, given a tick of events when the
+// check asks for one, and rendered in blocks of any size, its output counted.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "check_audio.h"
+#include "session.h"
+
+namespace kestrune_host {
+
+class player {
+public:
+    player(kestrune::host_info& info, int samples_per_second);
+
+    // Starts the instance (restoring archive, when given) with a generator's fewest tracks in
+    // use; false with error when it has no machine.
+    bool start(kestrune::host_archive* archive, std::string& error);
+    kestrune::host_plugin& plugin() const { return *live_.plugin(); }
+    bool generator() const { return !info_.track_params.empty(); }
+    int samples_per_second() const { return rate_; }
+
+    // One tick's events: the global value areas with index set to value (index -1: nothing
+    // changes), and on a generator's track 0 the note byte (0: none), then take_events.
+    void tick(unsigned char note, int index = -1, int value = 0);
+
+    // Renders count samples in blocks of at most block (1 to max_block). An effect hears a
+    // 440 Hz sine at half of full scale. A render that answers "no sound" counts as silence.
+    sample_counts render(long long count, int block);
+
+    static constexpr int max_block = 8192;
+
+private:
+    kestrune::host_info& info_;
+    int rate_;
+    instance live_;
+    std::vector<float> in_left_, in_right_, out_left_, out_right_;
+    double phase_ = 0.0; // of the effect's input, in cycles
+};
+
+// The note a check plays: A-4.
+constexpr unsigned char check_note = 0x4A;
+
+} // namespace kestrune_host
