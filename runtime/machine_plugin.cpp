@@ -113,12 +113,12 @@ void machine_plugin::unload_machine() {
     }
 }
 
-void machine_plugin::release() {
+void machine_plugin::release() noexcept {
     unload_machine();
     delete this;
 }
 
-void machine_plugin::start(host_archive* archive) {
+void machine_plugin::start(host_archive* archive) noexcept {
     if (!load_machine() || archive == nullptr) {
         return;
     }
@@ -128,7 +128,7 @@ void machine_plugin::start(host_archive* archive) {
     }
 }
 
-void machine_plugin::store_state(host_archive* archive) {
+void machine_plugin::store_state(host_archive* archive) noexcept {
     if (archive == nullptr || machine.target == nullptr) {
         return;
     }
@@ -152,13 +152,13 @@ event_source machine_plugin::events() const {
     return source;
 }
 
-void machine_plugin::take_events() {
+void machine_plugin::take_events() noexcept {
     if (machine.target != nullptr) {
         send_events(events(), machine);
     }
 }
 
-const char* machine_plugin::value_text(int index, int value) {
+const char* machine_plugin::value_text(int index, int value) noexcept {
     text_buffer[0] = '\0';
     if (machine.target == nullptr) {
         return text_buffer;
@@ -168,7 +168,7 @@ const char* machine_plugin::value_text(int index, int value) {
 
 // --- Audio ----------------------------------------------------------------------------------
 
-bool machine_plugin::render(float** inputs, float** outputs, int count, int mode) {
+bool machine_plugin::render(float** inputs, float** outputs, int count, int mode) noexcept {
     if (machine.target == nullptr || (mode & output_requested) == 0) {
         return false;
     }
@@ -190,7 +190,7 @@ bool machine_plugin::render(float** inputs, float** outputs, int count, int mode
 
 // --- Commands -------------------------------------------------------------------------------
 
-void machine_plugin::run_command(int index) {
+void machine_plugin::run_command(int index) noexcept {
     if (machine.faulted()) {
         if (index != 0) {
             show_about_box(*info, machine.fault); // the user learns why the machine went quiet
@@ -209,97 +209,97 @@ void machine_plugin::run_command(int index) {
 
 // --- Pass-through operations ----------------------------------------------------------------
 
-void machine_plugin::halt() {
+void machine_plugin::halt() noexcept {
     machine.silence();
 }
 
-void machine_plugin::set_tracks(int count) {
+void machine_plugin::set_tracks(int count) noexcept {
     track_count = count;
 }
 
-void machine_plugin::mute(int track) {
+void machine_plugin::mute(int track) noexcept {
     machine.mute_channel(track);
 }
 
-bool machine_plugin::is_muted(int track) {
+bool machine_plugin::is_muted(int track) noexcept {
     bool muted = false;
     return machine.channel_muted(track, muted) && muted;
 }
 
-void machine_plugin::midi_key(int channel, int value, int velocity) {
+void machine_plugin::midi_key(int channel, int value, int velocity) noexcept {
     machine.midi_in(channel, value, velocity);
 }
 
 // --- Host features that machines don't offer: fixed answers ---------------------------------
 
-void machine_plugin::attributes_updated() {}
-void machine_plugin::raw_event(unsigned data) {
+void machine_plugin::attributes_updated() noexcept {}
+void machine_plugin::raw_event(unsigned data) noexcept {
     (void)data;
 }
-const void* machine_plugin::envelope_list() {
+const void* machine_plugin::envelope_list() noexcept {
     return nullptr;
 }
-bool machine_plugin::start_wave(int wave, int note, float volume) {
+bool machine_plugin::start_wave(int wave, int note, float volume) noexcept {
     (void)wave, (void)note, (void)volume;
     return false;
 }
-void machine_plugin::end_wave() {}
-int machine_plugin::envelope_position(int envelope) {
+void machine_plugin::end_wave() noexcept {}
+int machine_plugin::envelope_position(int envelope) noexcept {
     (void)envelope;
     return -1;
 }
-const char* machine_plugin::param_text(int param) {
+const char* machine_plugin::param_text(int param) noexcept {
     (void)param;
     return nullptr;
 }
-bool machine_plugin::choose_instrument(const char* name) {
+bool machine_plugin::choose_instrument(const char* name) noexcept {
     (void)name;
     return false;
 }
-void machine_plugin::sub_menu(int index, host_outstream* menu) {
+void machine_plugin::sub_menu(int index, host_outstream* menu) noexcept {
     (void)index, (void)menu;
 }
-void machine_plugin::input_added(const char* name) {
+void machine_plugin::input_added(const char* name) noexcept {
     (void)name;
 }
-void machine_plugin::input_removed(const char* name) {
+void machine_plugin::input_removed(const char* name) noexcept {
     (void)name;
 }
-void machine_plugin::input_renamed(const char* old_name, const char* new_name) {
+void machine_plugin::input_renamed(const char* old_name, const char* new_name) noexcept {
     (void)old_name, (void)new_name;
 }
-void machine_plugin::mix_input(float** samples, int count, float amp) {
+void machine_plugin::mix_input(float** samples, int count, float amp) noexcept {
     (void)samples, (void)count, (void)amp;
 }
-void machine_plugin::midi_controller(int controller, int channel, int value) {
+void machine_plugin::midi_controller(int controller, int channel, int value) noexcept {
     (void)controller, (void)channel, (void)value;
 }
-bool machine_plugin::input_level(int index, int amp, int pan) {
+bool machine_plugin::input_level(int index, int amp, int pan) noexcept {
     (void)index, (void)amp, (void)pan;
     return false;
 }
 
 // --- The machine's callback -----------------------------------------------------------------
 
-int machine_plugin::message(const char* text, const char* caption, unsigned type) {
+int machine_plugin::message(const char* text, const char* caption, unsigned type) noexcept {
     return platform::message_box(text, caption, type);
 }
 
-int machine_plugin::tick_length() {
+int machine_plugin::tick_length() noexcept {
     return master_info != nullptr ? master_info->samples_per_tick
                                   : machine_host_callback::tick_length();
 }
 
-int machine_plugin::sample_rate() {
+int machine_plugin::sample_rate() noexcept {
     return master_info != nullptr ? master_info->samples_per_second
                                   : machine_host_callback::sample_rate();
 }
 
-int machine_plugin::tempo() {
+int machine_plugin::tempo() noexcept {
     return master_info != nullptr ? master_info->beats_per_minute : machine_host_callback::tempo();
 }
 
-int machine_plugin::beat_ticks() {
+int machine_plugin::beat_ticks() noexcept {
     return master_info != nullptr ? master_info->ticks_per_beat
                                   : machine_host_callback::beat_ticks();
 }

@@ -38,45 +38,47 @@ public:
     machine_plugin(const machine_plugin&) = delete;
     machine_plugin& operator=(const machine_plugin&) = delete;
 
-    // host_plugin, in slot order.
-    void release() override;
-    void start(host_archive* archive) override;
-    void take_events() override;
-    bool render(float** inputs, float** outputs, int count, int mode) override;
-    void halt() override;
-    void store_state(host_archive* archive) override;
-    void attributes_updated() override;
-    void run_command(int index) override;
-    void set_tracks(int count) override;
-    void mute(int track) override;
-    bool is_muted(int track) override;
-    void midi_key(int channel, int value, int velocity) override;
-    void raw_event(unsigned data) override;
-    const char* value_text(int index, int value) override;
-    const void* envelope_list() override;
-    bool start_wave(int wave, int note, float volume) override;
-    void end_wave() override;
-    int envelope_position(int envelope) override;
-    const char* param_text(int param) override;
-    bool choose_instrument(const char* name) override;
-    void sub_menu(int index, host_outstream* menu) override;
-    void input_added(const char* name) override;
-    void input_removed(const char* name) override;
-    void input_renamed(const char* old_name, const char* new_name) override;
-    void mix_input(float** samples, int count, float amp) override;
-    void midi_controller(int controller, int channel, int value) override;
-    bool input_level(int index, int amp, int pan) override;
+    // host_plugin, in slot order. Every slot is noexcept: the host is another compiler's
+    // program, and nothing may unwind into it (a machine's own exceptions stop in the guard).
+    void release() noexcept override;
+    void start(host_archive* archive) noexcept override;
+    void take_events() noexcept override;
+    bool render(float** inputs, float** outputs, int count, int mode) noexcept override;
+    void halt() noexcept override;
+    void store_state(host_archive* archive) noexcept override;
+    void attributes_updated() noexcept override;
+    void run_command(int index) noexcept override;
+    void set_tracks(int count) noexcept override;
+    void mute(int track) noexcept override;
+    bool is_muted(int track) noexcept override;
+    void midi_key(int channel, int value, int velocity) noexcept override;
+    void raw_event(unsigned data) noexcept override;
+    const char* value_text(int index, int value) noexcept override;
+    const void* envelope_list() noexcept override;
+    bool start_wave(int wave, int note, float volume) noexcept override;
+    void end_wave() noexcept override;
+    int envelope_position(int envelope) noexcept override;
+    const char* param_text(int param) noexcept override;
+    bool choose_instrument(const char* name) noexcept override;
+    void sub_menu(int index, host_outstream* menu) noexcept override;
+    void input_added(const char* name) noexcept override;
+    void input_removed(const char* name) noexcept override;
+    void input_renamed(const char* old_name, const char* new_name) noexcept override;
+    void mix_input(float** samples, int count, float amp) noexcept override;
+    void midi_controller(int controller, int channel, int value) noexcept override;
+    bool input_level(int index, int amp, int pan) noexcept override;
     // Frees the value areas only; release unloads the machine first.
-    ~machine_plugin() override;
+    ~machine_plugin() override; // implicitly noexcept
 
     // machine_host_callback: the message box and the four tempo queries. The queries read the
     // master info that the host has installed at the time of the call; without one they
-    // answer the callback's defaults.
-    int message(const char* text, const char* caption, unsigned type) override;
-    int tick_length() override;
-    int sample_rate() override;
-    int tempo() override;
-    int beat_ticks() override;
+    // answer the callback's defaults. noexcept too: the machine that calls them is another
+    // compiler's code.
+    int message(const char* text, const char* caption, unsigned type) noexcept override;
+    int tick_length() noexcept override;
+    int sample_rate() noexcept override;
+    int tempo() noexcept override;
+    int beat_ticks() noexcept override;
 
     // Loads the DLL, creates the machine, sets its callback and starts it; true when a machine
     // now runs. Whatever was loaded before is unloaded first.
