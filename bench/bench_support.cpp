@@ -7,20 +7,6 @@
 
 namespace kestrune::bench {
 
-std::string program_folder() {
-    char path[platform::max_path + 1] = {};
-    unsigned length =
-        platform::module_file_name(platform::executable_module(), path, platform::max_path);
-    if (length == 0 || length >= platform::max_path) {
-        return ".";
-    }
-    return std::filesystem::path(path).parent_path().string();
-}
-
-std::string quiet_machine_path() {
-    return program_folder() + "/bench/quiet_machine.dll";
-}
-
 std::unique_ptr<machine_info> describe_quiet_machine() {
     std::string path = quiet_machine_path();
     platform::module_handle library = platform::load_library(path.c_str());

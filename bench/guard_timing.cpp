@@ -12,21 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/platform.h"
 #include "runtime/guarded_machine.h"
 
 namespace {
 
 constexpr long calls_per_round = 10000000;
-
-std::string quiet_machine_path() {
-    char path[kestrune::platform::max_path + 1] = {};
-    unsigned length = kestrune::platform::module_file_name(kestrune::platform::executable_module(),
-                                                           path, kestrune::platform::max_path);
-    std::string folder(path, length);
-    folder = folder.substr(0, folder.find_last_of(kestrune::platform::path_separator) + 1);
-    return folder + "bench" + kestrune::platform::path_separator + "quiet_machine.dll";
-}
 
 // Kept where the compiler can't see through it, so that no call is folded away.
 kestrune::machine* volatile opaque_target = nullptr;
@@ -49,7 +41,7 @@ double nanoseconds_per_call(Loop loop) {
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
     rounds = rounds < 1 ? 1 : rounds;
-    std::string path = quiet_machine_path();
+    std::string path = kestrune::bench::quiet_machine_path();
     kestrune::platform::module_handle library = kestrune::platform::load_library(path.c_str());
     auto create = reinterpret_cast<kestrune::create_machine_function>(
         kestrune::platform::find_export(library, kestrune::create_machine_export));

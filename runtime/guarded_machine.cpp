@@ -6,13 +6,9 @@ namespace kestrune {
 
 bool guarded_machine::get_info(get_info_function export_function,
                                const machine_description*& description) {
-    description = nullptr;
+    description = nullptr; // stays null when GetInfo faults: the call never returned
     auto call = [&] { description = export_function(); };
-    if (guard("GetInfo", call)) {
-        return true;
-    }
-    description = nullptr;
-    return false;
+    return guard("GetInfo", call);
 }
 
 bool guarded_machine::create(create_machine_function export_function) {
@@ -38,8 +34,7 @@ void guarded_machine::destroy(delete_machine_function delete_export) {
             destroy_through_destructor(doomed);
         }
     };
-    unsigned discarded = 0;
-    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call, &discarded);
+    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call); // raised: discarded
 }
 
 } // namespace kestrune
