@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "runtime/machine_plugin.h"
 
 namespace kestrune::bench {
 
@@ -18,7 +19,7 @@ std::unique_ptr<machine_info> describe_quiet_machine() {
     const machine_description* description = get_info != nullptr ? get_info() : nullptr;
     std::unique_ptr<machine_info> info;
     if (description != nullptr) {
-        info.reset(build_machine_info(*description, path.c_str()));
+        info.reset(build_machine_info(*description, path.c_str(), make_machine_plugin));
     }
     platform::free_library(library);
     return info;

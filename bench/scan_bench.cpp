@@ -35,7 +35,7 @@ void scan_kestrune(benchmark::State& state) {
     }
     int announced = 0;
     for (auto _ : state) {
-        auto* collection = new machine_collection;
+        auto* collection = new machine_collection(nullptr);
         counting_factory factory;
         collection->factory = &factory;
         char path[platform::max_path];

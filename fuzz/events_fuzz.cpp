@@ -73,7 +73,8 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     fuzz::random_description made(in, 80);
-    std::unique_ptr<machine_info> info(build_machine_info(made.description, "fuzz.dll"));
+    std::unique_ptr<machine_info> info(
+        build_machine_info(made.description, "fuzz.dll", make_machine_plugin));
     FUZZ_CHECK(info != nullptr);
     value_layout layout(info->global_params);
     FUZZ_CHECK(layout.count == static_cast<int>(info->global_params.size()));

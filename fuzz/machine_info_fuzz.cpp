@@ -45,7 +45,8 @@ void check_parameter(const host_parameter& p, const kestrune::machine_parameter*
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     kestrune::fuzz::random_description made(in);
-    kestrune::machine_info* info = kestrune::build_machine_info(made.description, "fuzz.dll");
+    kestrune::machine_info* info =
+        kestrune::build_machine_info(made.description, "fuzz.dll", nullptr);
     FUZZ_CHECK(info != nullptr); // a few dozen parameters never run out of memory
 
     const int count = made.used_count();

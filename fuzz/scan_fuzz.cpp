@@ -165,13 +165,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         }
     }
 
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     listing_factory factory;
     collection->factory = &factory;
     char start[path_limit];
     std::snprintf(start, sizeof start, "%s/", ws.tree.c_str());
     collection->scan_folder(start);
-    FUZZ_CHECK(collection->info_count == factory.paths.size());
+    FUZZ_CHECK(collection->infos.size() == factory.paths.size());
     collection->release();
 
     // Every announcement is a real machine (perhaps reached through a link); every machine

@@ -1,6 +1,5 @@
 #include "host/machine_collection.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "host/scan_paths.h"
@@ -15,6 +14,7 @@ namespace {
 struct probe_call {
     get_info_function get_info;
     const char* path;
+    instance_maker make_plugin;
     machine_info* info;
 };
 
@@ -22,7 +22,7 @@ void describe(void* context) {
     auto& call = *static_cast<probe_call*>(context);
     const machine_description* description = call.get_info();
     if (description != nullptr) {
-        call.info = build_machine_info(*description, call.path);
+        call.info = build_machine_info(*description, call.path, call.make_plugin);
     }
 }
 
@@ -63,26 +63,15 @@ void machine_collection::set_option(const char* key, const char* value) noexcept
 }
 
 void machine_collection::release() noexcept {
-    for (std::size_t i = 0; i < info_count; ++i) {
-        delete info_list[i];
-    }
-    info_count = 0;
+    infos.clear();
     factory = nullptr;
     delete this;
 }
 
-machine_collection::~machine_collection() {
-    std::free(info_list);
-    std::free(visited_);
-}
-
 void machine_collection::scan_folder(char* path) noexcept {
-    visited_count_ = 0;
+    visited_.clear();
     search_folder(path);
-    std::free(visited_);
-    visited_ = nullptr;
-    visited_count_ = 0;
-    visited_capacity_ = 0;
+    visited_.clear();
 }
 
 bool machine_collection::first_visit(const char* path, bool is_link) noexcept {
@@ -90,22 +79,12 @@ bool machine_collection::first_visit(const char* path, bool is_link) noexcept {
     if (!platform::identify_folder(path, identity)) {
         return !is_link;
     }
-    for (std::size_t i = 0; i < visited_count_; ++i) {
-        if (visited_[i].volume == identity.volume && visited_[i].index == identity.index) {
+    for (const platform::folder_identity& visited : visited_) {
+        if (visited.volume == identity.volume && visited.index == identity.index) {
             return false;
         }
     }
-    if (visited_count_ == visited_capacity_) {
-        std::size_t capacity = visited_capacity_ == 0 ? 16 : visited_capacity_ * 2;
-        void* grown = std::realloc(visited_, capacity * sizeof *visited_);
-        if (grown == nullptr) {
-            return !is_link;
-        }
-        visited_ = static_cast<platform::folder_identity*>(grown);
-        visited_capacity_ = capacity;
-    }
-    visited_[visited_count_++] = identity;
-    return true;
+    return visited_.push(identity) || !is_link;
 }
 
 void machine_collection::search_folder(char* path) noexcept {
@@ -170,33 +149,14 @@ void machine_collection::probe_machine(const char* path) noexcept {
     }
     probe_call call{
         reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export)), path,
-        nullptr};
+        make_plugin_, nullptr};
     // A machine that faults while it describes itself is passed over like one without a
     // description; what it had built by then is lost rather than trusted.
     if (call.get_info != nullptr && platform::guarded_call(describe, &call) &&
-        call.info != nullptr) {
-        if (append(call.info)) {
-            factory->announce(call.info);
-        } else {
-            delete call.info;
-        }
+        call.info != nullptr && infos.push(std::unique_ptr<machine_info>(call.info))) {
+        factory->announce(call.info); // a description that can't be kept is destroyed unseen
     }
     platform::free_library(library);
-}
-
-bool machine_collection::append(machine_info* info) noexcept {
-    if (info_count == info_capacity_) {
-        std::size_t capacity = info_capacity_ == 0 ? 16 : info_capacity_ * 2;
-        // NOLINTNEXTLINE(bugprone-sizeof-expression): the list holds pointers
-        void* grown = std::realloc(info_list, capacity * sizeof(machine_info*));
-        if (grown == nullptr) {
-            return false;
-        }
-        info_list = static_cast<machine_info**>(grown);
-        info_capacity_ = capacity;
-    }
-    info_list[info_count++] = info;
-    return true;
 }
 
 } // namespace kestrune

@@ -3,9 +3,10 @@
 // those descriptions until the host releases it.
 #pragma once
 
-#include <cstddef>
+#include <memory>
 
 #include "host/host_interface.h"
+#include "host/nothrow_list.h"
 #include "machine/machine_info.h"
 #include "platform/platform.h"
 
@@ -13,7 +14,8 @@ namespace kestrune {
 
 class machine_collection final : public host_collection {
 public:
-    machine_collection() noexcept = default;
+    // A collection whose descriptions make their instances with make_plugin (null: none).
+    explicit machine_collection(instance_maker make_plugin) noexcept : make_plugin_(make_plugin) {}
     machine_collection(const machine_collection&) = delete;
     machine_collection& operator=(const machine_collection&) = delete;
 
@@ -28,8 +30,7 @@ public:
     // Destroys every description, then the collection. Every instance made from one of the
     // descriptions must have been released before.
     void release() noexcept override;
-    // Frees the list's storage only; release destroys the descriptions first.
-    ~machine_collection() override;
+    ~machine_collection() override = default; // with the descriptions still kept
 
     // Scans one folder: its subfolders first, depth first, then its own "*.dll" files. path is
     // writable; a closing separator is cut off in place. Paths that don't fit are passed over.
@@ -41,20 +42,16 @@ public:
     void probe_machine(const char* path) noexcept;
 
     host_factory* factory = nullptr;
-    machine_info** info_list = nullptr; // in order of registration; owned
-    std::size_t info_count = 0;
+    nothrow_list<std::unique_ptr<machine_info>> infos; // in order of registration
 
 private:
-    bool append(machine_info* info) noexcept; // false when memory is short
     void search_folder(char* path) noexcept;
     // Whether the folder at path is one to search now: true once per folder in a scan. A
     // folder whose identity can't be read or remembered is searched only when it isn't a
     // link, as loops come only through links.
     bool first_visit(const char* path, bool is_link) noexcept;
-    std::size_t info_capacity_ = 0;
-    platform::folder_identity* visited_ = nullptr; // the folders searched in this scan
-    std::size_t visited_count_ = 0;
-    std::size_t visited_capacity_ = 0;
+    instance_maker make_plugin_;
+    nothrow_list<platform::folder_identity> visited_; // the folders searched in this scan
 };
 
 } // namespace kestrune

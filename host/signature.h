@@ -14,6 +14,11 @@ constexpr const char sibling_signature_export[] = "zzub_get_signature";
 
 using signature_function = const char* (*)();
 
+// The library's DLL entry notification, which the module's DLL entry calls with every reason
+// code. Records module as this library's own handle at process attach (reason 1); always
+// answers 1.
+int on_attach(platform::module_handle module, unsigned long reason, void* reserved);
+
 // This library's module handle, recorded at process attach; null before.
 platform::module_handle own_module();
 

@@ -225,6 +225,10 @@ bool machine_info::store_description(host_archive* archive) {
     return false;
 }
 
+host_plugin* machine_info::make_instance() noexcept {
+    return make_plugin != nullptr ? make_plugin(*this) : nullptr;
+}
+
 machine_info::~machine_info() {
     for (host_parameter* p : global_params)
         delete p;
@@ -234,11 +238,12 @@ machine_info::~machine_info() {
     // records and the lists' storage go with the members.
 }
 
-machine_info* build_machine_info(const machine_description& description,
-                                 const char* path) noexcept {
+machine_info* build_machine_info(const machine_description& description, const char* path,
+                                 instance_maker make_plugin) noexcept {
     machine_info* info = new (std::nothrow) machine_info();
     if (!info)
         return nullptr;
+    info->make_plugin = make_plugin;
     bool complete = false;
     // The texts and lists grow through std::string and std::vector, which report a lack of
     // memory only by throwing; it is caught here and turned into a null answer, so nothing

@@ -22,20 +22,29 @@ struct param_name_record {
 // machines by these URIs: never change it.
 extern const char identity_uri_prefix[];
 
+class machine_info;
+
+// Makes a new host instance for a description, owned by the host; null when it can't. The
+// runtime has the one way of doing it; whoever builds descriptions for the host passes it in,
+// so that this layer needn't know the runtime.
+using instance_maker = host_plugin* (*)(const machine_info& info) noexcept;
+
 class machine_info final : public host_info {
 public:
     machine_info();
     machine_info(const machine_info&) = delete;
     machine_info& operator=(const machine_info&) = delete;
 
-    // A new instance bound to this description, owned by the host; null when memory is short.
-    // The machine itself is loaded only when the instance starts.
-    host_plugin* make_instance() override;
+    // A new instance bound to this description, made by make_plugin and owned by the host;
+    // null when memory is short or there is no make_plugin. The machine itself is loaded only
+    // when the instance starts.
+    host_plugin* make_instance() noexcept override;
     // Descriptions aren't stored in songs: always false, and the archive isn't touched.
     bool store_description(host_archive* archive) override;
     // Frees the texts, the name records and every host_parameter in the three lists.
     ~machine_info() override;
 
+    instance_maker make_plugin = nullptr; // what make_instance calls
     std::string full_name_text;
     std::string short_label_text;
     std::string library_path; // the DLL's full path, as the scan built it
@@ -49,10 +58,12 @@ public:
 };
 
 // Converts a machine's description into a new, complete machine_info for the DLL at path (a
-// non-empty text); the caller owns it. Answers null, having freed everything, when memory runs
-// out, for example for a param_count too large to allocate. Null texts count as empty texts;
-// a null entry in params still gives its global parameter (a switch 0..0 without names).
-machine_info* build_machine_info(const machine_description& description, const char* path) noexcept;
+// non-empty text), whose instances make_plugin makes (null: it makes none); the caller owns it.
+// Answers null, having freed everything, when memory runs out, for example for a param_count too
+// large to allocate. Null texts count as empty texts; a null entry in params still gives its global
+// parameter (a switch 0..0 without names).
+machine_info* build_machine_info(const machine_description& description, const char* path,
+                                 instance_maker make_plugin) noexcept;
 
 // Replaces every character from with to in a NUL-terminated text; nothing when text is null or
 // from equals to.

@@ -27,6 +27,10 @@ using module_handle = void*; // a loaded library or the executable; null means n
 // The executable of the host process (GetModuleHandleA(nullptr)); null on failure.
 module_handle executable_module();
 
+// The loaded module whose image holds address (the module's own handle, as its DLL entry is
+// given it); null when no module holds it. Takes no reference.
+module_handle module_containing(const void* address);
+
 // Copies the file path of a loaded module into buffer, as GetModuleFileNameA does: at most
 // size characters, and when the path is longer the copy may lack its terminator. Answers the
 // characters copied; 0 on failure or for a null module.
@@ -81,9 +85,3 @@ struct folder_identity {
 bool identify_folder(const char* path, folder_identity& identity);
 
 } // namespace kestrune::platform
-
-namespace kestrune {
-// The library's DLL entry notification, called by the platform with every reason code.
-// Records this library's own module handle at process attach (reason 1); always answers 1.
-int on_attach(platform::module_handle module, unsigned long reason, void* reserved);
-} // namespace kestrune

@@ -53,6 +53,16 @@ bool next_match(posix_search& search, search_entry& entry) {
 
 } // namespace
 
+module_handle module_containing(const void* address) {
+    Dl_info info;
+    link_map* map = nullptr;
+    if (address == nullptr ||
+        dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) {
+        return nullptr;
+    }
+    return map;
+}
+
 module_handle executable_module() {
     static void* const main_program = dlopen(nullptr, RTLD_LAZY);
     return main_program;
@@ -201,21 +211,5 @@ bool identify_folder(const char* path, folder_identity& identity) {
     identity.index = static_cast<unsigned long long>(status.st_ino);
     return true;
 }
-
-namespace {
-
-// Stands in for DllMain's process attach: hands on_attach this module's handle (the link_map
-// of whichever module this file was linked into) when the module is loaded.
-__attribute__((constructor)) void process_attach() {
-    Dl_info info;
-    link_map* map = nullptr;
-    if (dladdr1(reinterpret_cast<void*>(&process_attach), &info, reinterpret_cast<void**>(&map),
-                RTLD_DL_LINKMAP) != 0 &&
-        map != nullptr) {
-        on_attach(map, 1, nullptr);
-    }
-}
-
-} // namespace
 
 } // namespace kestrune::platform

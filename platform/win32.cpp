@@ -1,17 +1,22 @@
-// The platform calls on 32-bit Windows: the Win32 functions the product ships with, the DLL
-// entry point, and a structured-exception guard of our own (mingw's catch can't see those).
+// The platform calls on 32-bit Windows: the Win32 functions the product ships with, and a
+// structured-exception guard of our own (mingw's catch can't see those).
 #include "platform/platform.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-// Runs under the loader lock: record the handle through on_attach and do nothing else.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    return kestrune::on_attach(instance, reason, reserved);
-}
-
 namespace kestrune::platform {
+
+module_handle module_containing(const void* address) {
+    HMODULE module = nullptr;
+    if (address == nullptr || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                      GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                  static_cast<LPCSTR>(address), &module)) {
+        return nullptr;
+    }
+    return module;
+}
 
 module_handle executable_module() {
     return GetModuleHandleA(nullptr);

@@ -27,14 +27,14 @@ machine_plugin::machine_plugin(const machine_info& owner) noexcept
     std::size_t params = owner.track_params.size();
     if (params > 0 && params < 0x10000) {
         int records = static_cast<int>(params) * track_records_per_param;
-        track_area = static_cast<unsigned char*>(
-            std::malloc(static_cast<std::size_t>(records) * track_record_size));
+        track_area.reset(new (
+            std::nothrow) unsigned char[static_cast<std::size_t>(records) * track_record_size]);
         if (track_area != nullptr) {
             track_record_count = records;
         }
     }
-    global_values = layout.values;
-    track_values = track_area;
+    global_values = layout.values.get();
+    track_values = track_area.get();
     attribute_values = nullptr;
 }
 
@@ -52,12 +52,10 @@ machine_plugin* machine_plugin::create(const machine_info& owner) noexcept {
     return instance;
 }
 
-machine_plugin::~machine_plugin() {
-    std::free(track_area);
-}
+machine_plugin::~machine_plugin() = default;
 
-host_plugin* machine_info::make_instance() {
-    return machine_plugin::create(*this);
+host_plugin* make_machine_plugin(const machine_info& info) noexcept {
+    return machine_plugin::create(info);
 }
 
 // --- Lifecycle ------------------------------------------------------------------------------
@@ -146,7 +144,7 @@ event_source machine_plugin::events() const {
     source.host_params = &info->global_params;
     source.machine_params = machine_params;
     source.machine_param_count = machine_param_count;
-    source.track_area = track_area;
+    source.track_area = track_area.get();
     source.track_records = track_record_count;
     source.track_count = track_count;
     return source;

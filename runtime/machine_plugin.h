@@ -1,9 +1,9 @@
 // One host plug-in instance that drives one Psycle machine. The host gets it from
-// machine_info::make_instance and ends it with release. Creating it doesn't touch the machine's
-// DLL: start loads the DLL, creates the machine, hands it this instance as its callback and
-// starts it; release destroys the machine and frees the DLL. An instance whose machine failed
-// to load stays usable: every operation that needs the machine then does nothing or gives its
-// fixed answer.
+// machine_info::make_instance (through make_machine_plugin) and ends it with release. Creating it
+// doesn't touch the machine's DLL: start loads the DLL, creates the machine, hands it this instance
+// as its callback and starts it; release destroys the machine and frees the DLL. An instance whose
+// machine failed to load stays usable: every operation that needs the machine then does nothing or
+// gives its fixed answer.
 //
 // Every call into the machine is guarded (guarded_machine.h). A machine that faults is
 // abandoned: the host's call returns with the answer of an instance without a machine, and so
@@ -14,6 +14,8 @@
 // Threads: every operation runs on the host thread that calls it and takes no lock; the host
 // never overlaps two calls on one instance. The machine's callbacks come on the same thread.
 #pragma once
+
+#include <memory>
 
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
@@ -102,7 +104,7 @@ private:
 
     const machine_info* info;
     value_layout layout;
-    unsigned char* track_area = nullptr; // track_record_count records of 3 bytes, or null
+    std::unique_ptr<unsigned char[]> track_area; // track_record_count records of 3 bytes, or null
     int track_record_count = 0;
     platform::module_handle library = nullptr;
     guarded_machine machine; // its target is never set without library
@@ -112,5 +114,9 @@ private:
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;
 };
+
+// The runtime's way of making instances (an instance_maker): machine_plugin::create, answered
+// as the host's plug-in.
+host_plugin* make_machine_plugin(const machine_info& info) noexcept;
 
 } // namespace kestrune

@@ -1,6 +1,6 @@
 #include "runtime/value_layout.h"
 
-#include <cstdlib>
+#include <new>
 
 namespace kestrune {
 
@@ -9,9 +9,9 @@ value_layout::value_layout(const std::vector<host_parameter*>& params) noexcept 
         return;
     }
     std::size_t n = params.size();
-    offsets = static_cast<std::int32_t*>(std::malloc(n * sizeof(std::int32_t)));
-    is_word = static_cast<unsigned char*>(std::malloc(n));
-    if (offsets == nullptr || is_word == nullptr) {
+    offsets.reset(new (std::nothrow) std::int32_t[n]);
+    is_word.reset(new (std::nothrow) unsigned char[n]);
+    if (!offsets || !is_word) {
         clear();
         return;
     }
@@ -27,8 +27,8 @@ value_layout::value_layout(const std::vector<host_parameter*>& params) noexcept 
         total += kind == 3 ? 2 : 1;
     }
     if (total > 0) {
-        values = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(total)));
-        if (values == nullptr) {
+        values.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(total)]);
+        if (!values) {
             clear();
             return;
         }
@@ -37,17 +37,10 @@ value_layout::value_layout(const std::vector<host_parameter*>& params) noexcept 
     size = total;
 }
 
-value_layout::~value_layout() {
-    clear();
-}
-
 void value_layout::clear() noexcept {
-    std::free(values);
-    std::free(offsets);
-    std::free(is_word);
-    values = nullptr;
-    offsets = nullptr;
-    is_word = nullptr;
+    values.reset();
+    offsets.reset();
+    is_word.reset();
     count = 0;
     size = 0;
 }

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/machine_collection.h"
+#include "host/nothrow_list.h"
 #include "hostkit/library.h"
 #include "hostkit/recording_factory.h"
 #include "tests/support/temp_folder.h"
@@ -29,14 +31,14 @@ struct scan_result {
 // Scans folder with a new collection, then releases it; the names are read before.
 scan_result scan(std::string folder) {
     hostkit::recording_factory factory;
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     collection->factory = &factory;
     collection->scan_folder(folder.data());
     scan_result result;
     for (kestrune::host_info* info : factory.announced) {
         result.names.push_back(info->full_name);
     }
-    result.kept = collection->info_count;
+    result.kept = collection->infos.size();
     collection->release();
     return result;
 }
@@ -91,19 +93,19 @@ TEST(FolderScan, NoMachineStaysLoadedAndDescriptionsOutliveTheirDll) {
     std::string generator = tree.copy_in(fixture("scan_generator"), "Psycle/g.dll");
     std::string effect = tree.copy_in(fixture("scan_effect"), "Psycle/fx/e.dll");
     hostkit::recording_factory factory;
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     collection->factory = &factory;
     std::string start = tree.at("Psycle");
     collection->scan_folder(start.data());
     EXPECT_FALSE(hostkit::module_is_loaded(generator));
     EXPECT_FALSE(hostkit::module_is_loaded(effect));
     ASSERT_EQ(2u, factory.announced.size());
-    ASSERT_EQ(2u, collection->info_count);
-    EXPECT_EQ(collection->info_list[0], factory.announced[0]);
+    ASSERT_EQ(2u, collection->infos.size());
+    EXPECT_EQ(collection->infos[0].get(), factory.announced[0]);
     EXPECT_STREQ("Scan Effect\tFX 2", factory.announced[0]->full_name);
     EXPECT_STREQ("Scan Generator", factory.announced[1]->full_name);
     EXPECT_STREQ("Power", factory.announced[1]->global_params.at(0)->title);
-    EXPECT_EQ(generator, collection->info_list[1]->library_path);
+    EXPECT_EQ(generator, collection->infos[1]->library_path);
     collection->release();
 }
 
@@ -112,7 +114,7 @@ TEST(FolderScan, MissingOrEmptyPathsScanNothing) {
     EXPECT_TRUE(scan(tree.at("absent")).names.empty());
     EXPECT_TRUE(scan("").names.empty());
     hostkit::recording_factory factory;
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     collection->factory = &factory;
     collection->scan_folder(nullptr);
     collection->probe_machine(nullptr);
@@ -162,15 +164,15 @@ TEST(FolderScan, LinkedFoldersAreSearchedOnce) {
 #endif
 
 TEST(Collection, SetupWithoutFactoryScansNothing) {
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     hostkit::recording_factory factory;
     collection->factory = &factory;
     collection->setup(nullptr);
     EXPECT_EQ(nullptr, collection->factory);
-    EXPECT_EQ(0u, collection->info_count);
+    EXPECT_EQ(0u, collection->infos.size());
     std::string path = fixture("scan_a");
     collection->probe_machine(path.c_str());
-    EXPECT_EQ(0u, collection->info_count) << "no factory, no probe";
+    EXPECT_EQ(0u, collection->infos.size()) << "no factory, no probe";
     collection->release();
 }
 
@@ -178,7 +180,7 @@ TEST(Collection, AnswersNoUriAndNoDescriptionByUri) {
     temp_folder tree;
     tree.copy_in(fixture("scan_a"), "Psycle/a.dll");
     hostkit::recording_factory factory;
-    auto* collection = new machine_collection;
+    auto* collection = new machine_collection(nullptr);
     collection->factory = &factory;
     std::string start = tree.at("Psycle");
     collection->scan_folder(start.data());
@@ -186,8 +188,33 @@ TEST(Collection, AnswersNoUriAndNoDescriptionByUri) {
     collection->set_option("key", "value");
     EXPECT_EQ(nullptr, collection->collection_uri());
     EXPECT_EQ(nullptr, collection->info_for_uri(factory.announced[0]->identity_uri, nullptr));
-    EXPECT_EQ(1u, collection->info_count);
+    EXPECT_EQ(1u, collection->infos.size());
     collection->release();
+}
+
+// The collection's lists grow past their first storage with every item kept, in order, and
+// owned: clearing destroys them.
+TEST(NothrowList, GrowsKeepingItemsInOrderAndOwnsThem) {
+    auto counter = std::make_shared<int>(0);
+    kestrune::nothrow_list<std::shared_ptr<int>> list;
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(list.push(counter));
+    }
+    EXPECT_EQ(40u, list.size());
+    EXPECT_EQ(41, counter.use_count());
+    EXPECT_EQ(counter, list[39]);
+
+    kestrune::nothrow_list<int> numbers;
+    for (int i = 0; i < 40; ++i) {
+        numbers.push(i);
+    }
+    int expected = 0;
+    for (int number : numbers) {
+        EXPECT_EQ(expected++, number);
+    }
+    list.clear();
+    EXPECT_EQ(0u, list.size());
+    EXPECT_EQ(1, counter.use_count());
 }
 
 } // namespace

@@ -108,6 +108,8 @@ TEST(ModuleFileName, GivesTheExecutablesPathAndCutsShortLikeWin32) {
     EXPECT_EQ(0u, platform::module_file_name(nullptr, path, sizeof path));
 }
 
+void count_call(void* context);
+
 TEST(Libraries, LoadFindAndFreeByPath) {
     temp_folder folder;
     std::string path =
@@ -126,6 +128,13 @@ TEST(Libraries, LoadFindAndFreeByPath) {
     ASSERT_GT(platform::module_file_name(library, name, platform::max_path), 0u);
     std::string own(name);
     EXPECT_EQ("copy.dll", own.substr(own.find_last_of(platform::path_separator) + 1));
+
+    // A library's code and the executable's own each lie in their module's image.
+    EXPECT_EQ(library,
+              platform::module_containing(platform::find_export(library, "zzub_get_signature")));
+    EXPECT_EQ(platform::executable_module(),
+              platform::module_containing(reinterpret_cast<const void*>(&count_call)));
+    EXPECT_EQ(nullptr, platform::module_containing(nullptr));
 
     platform::free_library(library);
     EXPECT_FALSE(hostkit::module_is_loaded(path));

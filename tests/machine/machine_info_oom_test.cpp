@@ -170,7 +170,7 @@ attempt build_failing_at(const machine_description& d, long k) {
     log_.made = 0;
     log_.fail_at = k;
     log_.armed = true;
-    machine_info* info = build_machine_info(d, path);
+    machine_info* info = build_machine_info(d, path, nullptr);
     log_.armed = false;
     return attempt{info, log_.made, log_.live - before};
 }

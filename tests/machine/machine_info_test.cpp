@@ -39,7 +39,7 @@ struct fake_machine {
 using info_ptr = std::unique_ptr<machine_info>;
 
 info_ptr build(const fake_machine& m, const char* path = "/gear/Psycle/test.dll") {
-    return info_ptr(build_machine_info(m.description, path));
+    return info_ptr(build_machine_info(m.description, path, nullptr));
 }
 
 machine_parameter param(int lo, int hi, int def, int flags = 0, const char* title = "Cutoff",

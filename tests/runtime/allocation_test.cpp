@@ -12,6 +12,7 @@
 
 #include "machine/machine_info.h"
 #include "platform/platform.h"
+#include "runtime/machine_plugin.h"
 #include "tests/support/test_paths.h"
 
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
@@ -124,7 +125,7 @@ protected:
         auto get_info =
             reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
         ASSERT_NE(get_info, nullptr);
-        info.reset(build_machine_info(*get_info(), path.c_str()));
+        info.reset(build_machine_info(*get_info(), path.c_str(), make_machine_plugin));
         ASSERT_NE(info, nullptr);
         ASSERT_EQ(info->global_params.size(), 64u);
         plugin = info->make_instance();

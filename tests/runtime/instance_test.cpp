@@ -105,7 +105,7 @@ TEST_F(Instance, ValueAreasFollowTheDescription) {
     for (int i = 0; i < global_count; ++i) {
         EXPECT_EQ(layout.offsets[i], offsets[i]) << i;
     }
-    EXPECT_EQ(plugin->global_values, layout.values);
+    EXPECT_EQ(plugin->global_values, layout.values.get());
     EXPECT_NE(plugin->track_values, nullptr);
     EXPECT_EQ(plugin->track_records(), 64); // 192 bytes
     EXPECT_EQ(plugin->attribute_values, nullptr);

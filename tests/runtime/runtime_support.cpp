@@ -38,7 +38,8 @@ std::unique_ptr<machine_info> logging_fixture::describe() {
     if (description == nullptr) {
         return nullptr;
     }
-    return std::unique_ptr<machine_info>(build_machine_info(*description, path_.c_str()));
+    return std::unique_ptr<machine_info>(
+        build_machine_info(*description, path_.c_str(), make_machine_plugin));
 }
 
 host_outstream* memory_archive::output_stream(const char* name) {
@@ -110,6 +111,7 @@ int recording_machine::data_size() {
 
 std::unique_ptr<machine_info> description_with(const std::vector<int>& kinds, bool generator) {
     auto info = std::make_unique<machine_info>();
+    info->make_plugin = make_machine_plugin;
     for (int kind : kinds) {
         auto* param = new host_parameter{};
         param->kind = kind;

@@ -60,7 +60,8 @@ TEST(Threads, InstancesOfOneMachineRunApart) {
     auto get_info =
         reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
     ASSERT_NE(get_info, nullptr);
-    std::unique_ptr<machine_info> info(build_machine_info(*get_info(), path.c_str()));
+    std::unique_ptr<machine_info> info(
+        build_machine_info(*get_info(), path.c_str(), make_machine_plugin));
     ASSERT_NE(info, nullptr);
 
     std::vector<int> failures(thread_count, 0);
