@@ -33,29 +33,14 @@ const char* text_or_empty(const char* text) {
     return text ? text : empty_text;
 }
 
-// A new record as the host expects it: a switch, every other field 0, no texts.
-host_parameter* new_parameter() {
-    return new (std::nothrow) host_parameter{1, nullptr, nullptr, 0, 0, 0, 0, 0};
-}
+// The two shapes every host parameter starts from; flags start at 0.
+// kind, title, caption, lowest, highest, empty_value, flags, default_value
+constexpr host_parameter word_template{3, word_text, word_text, 0, 0x8000, 0xffff, 0, 0xffff};
+constexpr host_parameter note_template{0, note_text, note_text, 1, 156, 0, 0, 0};
 
-void apply_word_template(host_parameter& p) {
-    p.kind = 3;
-    p.title = word_text;
-    p.caption = word_text;
-    p.lowest = 0;
-    p.highest = 0x8000;
-    p.empty_value = 0xffff;
-    p.default_value = 0xffff;
-}
-
-void apply_note_template(host_parameter& p) {
-    p.kind = 0;
-    p.title = note_text;
-    p.caption = note_text;
-    p.lowest = 1;
-    p.highest = 156;
-    p.empty_value = 0;
-    p.default_value = 0;
+// A new record shaped like a template; null when memory is short.
+host_parameter* new_parameter(const host_parameter& shape) {
+    return new (std::nothrow) host_parameter(shape);
 }
 
 // Copies at most 31 characters of text into a 32-character field, NUL-padded.
@@ -122,11 +107,10 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
     for (int i = 0; i < count; ++i) {
         const machine_parameter* entry = description.params[i];
         const machine_parameter& mp = entry ? *entry : none;
-        host_parameter* p = new_parameter();
+        host_parameter* p = new_parameter(word_template);
         if (!p)
             return false;
         info.global_params.push_back(p);
-        apply_word_template(*p);
         if (mp.flags == 2)
             p->flags = 2;
         convert_range(mp, *p);
@@ -142,18 +126,16 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
 // A generator's two track parameters: the note, then the note command.
 bool add_track_parameters(machine_info& info) {
     info.track_params.reserve(2);
-    host_parameter* note = new_parameter();
+    host_parameter* note = new_parameter(note_template);
     if (!note)
         return false;
     info.track_params.push_back(note);
-    apply_note_template(*note);
     note->flags = 4;
 
-    host_parameter* command = new_parameter();
+    host_parameter* command = new_parameter(word_template);
     if (!command)
         return false;
     info.track_params.push_back(command);
-    apply_word_template(*command);
     command->lowest = 1;
     command->highest = 0xffff;
     command->empty_value = 0;
