@@ -82,9 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         std::vector<unsigned char> values =
             in.ConsumeBytes<unsigned char>(static_cast<std::size_t>(layout.size));
         if (!values.empty()) {
-            std::memcpy(layout.values, values.data(), values.size());
+            std::memcpy(layout.values.get(), values.data(), values.size());
         }
-        std::memset(layout.values + values.size(), in.ConsumeBool() ? 0xff : 0,
+        std::memset(layout.values.get() + values.size(), in.ConsumeBool() ? 0xff : 0,
                     static_cast<std::size_t>(layout.size) - values.size());
     }
     unsigned char tracks[track_records * track_record_size] = {};
