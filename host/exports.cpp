@@ -33,6 +33,7 @@ __attribute__((constructor)) void process_attach() {
 
 // The host's interface signature, as the host's own "buzz2zzub.dll" beside this library
 // reports it; the empty text when there is none (yet). The buffer lives as long as the library.
+// Both exports are noexcept: nothing may unwind into the host.
 KESTRUNE_EXPORT const char* zzub_get_signature() noexcept {
     return kestrune::signature_text();
 }

@@ -12,6 +12,8 @@
 
 namespace kestrune {
 
+// Every slot is noexcept, and so is all it calls: the host is another compiler's program, and
+// nothing may unwind into it.
 class machine_collection final : public host_collection {
 public:
     // A collection whose descriptions make their instances with make_plugin (null: none).

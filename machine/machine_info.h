@@ -36,8 +36,8 @@ public:
     machine_info& operator=(const machine_info&) = delete;
 
     // A new instance bound to this description, made by make_plugin and owned by the host;
-    // null when memory is short or there is no make_plugin. The machine itself is loaded only
-    // when the instance starts.
+    // null when memory is short or there is no make_plugin. noexcept: the host calls it. The
+    // machine itself is loaded only when the instance starts.
     host_plugin* make_instance() noexcept override;
     // Descriptions aren't stored in songs: always false, and the archive isn't touched.
     bool store_description(host_archive* archive) override;
