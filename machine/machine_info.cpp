@@ -202,7 +202,7 @@ machine_info::machine_info() {
     author = empty_text;
 }
 
-bool machine_info::store_description(host_archive* archive) {
+bool machine_info::store_description(host_archive* archive) noexcept {
     (void)archive;
     return false;
 }

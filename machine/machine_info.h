@@ -40,7 +40,7 @@ public:
     // machine itself is loaded only when the instance starts.
     host_plugin* make_instance() noexcept override;
     // Descriptions aren't stored in songs: always false, and the archive isn't touched.
-    bool store_description(host_archive* archive) override;
+    bool store_description(host_archive* archive) noexcept override;
     // Frees the texts, the name records and every host_parameter in the three lists.
     ~machine_info() override;
 
