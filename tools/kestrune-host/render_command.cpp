@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
 #include "choose.h"
 #include "commands.h"
@@ -11,6 +10,7 @@
 #include "listing.h"
 #include "progress.h"
 #include "state_file.h"
+#include "system.h"
 #include "value_areas.h"
 #include "value_lookup.h"
 
@@ -271,7 +271,8 @@ int run_render(session& s, const render_options& o) {
     float* inputs[2] = {in_left.data(), in_right.data()};
     float* outputs[2] = {out_left.data(), out_right.data()};
     int mode = render_output | (input ? render_input : 0);
-    progress_bar bar(stderr, o.progress && !o.quiet && isatty(2) != 0, total, t.samples_per_second);
+    progress_bar bar(stderr, o.progress && !o.quiet && stderr_is_terminal(), total,
+                     t.samples_per_second);
 
     long long done = 0;
     for (long long tick = 0; done < total; ++tick) {

@@ -2,16 +2,12 @@
 
 #include <filesystem>
 
+#include "system.h"
+
 namespace kestrune_host {
 
-namespace {} // namespace
-
 std::string default_library_path() {
-#if defined(_WIN32)
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.dll").string();
-#else
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.so").string();
-#endif
+    return (std::filesystem::path(hostkit::executable_folder()) / library_file_name()).string();
 }
 
 std::string machine_folder() {
