@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <io.h>
-#define isatty _isatty
-#else
-#include <unistd.h>
-#endif
-
 #include "check_machine.h"
 #include "check_report.h"
 #include "choose.h"
 #include "commands.h"
 #include "listing.h"
+#include "system.h"
 
 namespace kestrune_host {
 
@@ -64,7 +58,7 @@ int run_check(session& s, const check_options& options) {
         return report(exit_failed, "no machines to check in " + machine_folder());
     }
 
-    progress_line progress(options.progress && isatty(2) != 0);
+    progress_line progress(options.progress && stderr_is_terminal());
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
         progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +

@@ -1,34 +1,11 @@
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <ctime>
-#endif
-
 #include "check_fault.h"
 #include "check_player.h"
 #include "check_stages.h"
+#include "system.h"
 
 namespace kestrune_host {
-
-double process_cpu_seconds() {
-#if defined(_WIN32)
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
-        return 0.0;
-    }
-    auto ticks = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime);
-    };
-    return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
-#else
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
-}
 
 check_row check_cost(kestrune::host_info& info, double& realtime_factor, std::string& fault) {
     constexpr int rate = 44100;

@@ -30,7 +30,4 @@ check_row check_mute_halt(kestrune::host_info& info, std::string& fault);
 // CPU time per second of audio at 44100 Hz in blocks of 256; slower than real time warns.
 check_row check_cost(kestrune::host_info& info, double& realtime_factor, std::string& fault);
 
-// The CPU time this process has used so far, in seconds.
-double process_cpu_seconds();
-
 } // namespace kestrune_host

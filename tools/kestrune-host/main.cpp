@@ -8,90 +8,46 @@
 //   kestrune-host check [MACHINE...] [--json]
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 #include <CLI/CLI.hpp>
 
-#include "choose.h"
 #include "commands.h"
 #include "message_boxes.h"
-#include "note_name.h"
+#include "note_options.h"
 #include "session.h"
 
 namespace {
 
 using namespace kestrune_host;
 
-constexpr const char* note_help =
-    "A note to play: C-4, C#4, Db4 (octaves 0 to 9; A-4 is 440 Hz in a well-tuned machine) or "
-    "\"off\". The --track, --at, --length and --command after it belong to it";
+// The note options as registered: CLI11 keeps each one's values, in the order given.
+struct note_inputs {
+    static constexpr std::size_t count = std::size(note_options);
+    std::vector<std::string> values[count];
+    const CLI::Option* options[count] = {};
+};
 
-// The notes of the command line: each --note starts one, and the --track, --at, --length and
-// --command options that follow it, up to the next --note, fill it in.
-bool collect_notes(const CLI::App& render, const CLI::Option* note, const CLI::Option* track,
-                   const CLI::Option* at, const CLI::Option* length, const CLI::Option* command,
-                   std::vector<note_request>& notes, std::string& error) {
-    std::size_t used[5] = {};
-    const CLI::Option* grouped[5] = {note, track, at, length, command};
+void add_note_options(CLI::App& render, note_inputs& inputs) {
+    for (std::size_t i = 0; i < note_inputs::count; ++i) {
+        inputs.options[i] =
+            render.add_option(note_options[i].flag, inputs.values[i], note_options[i].help)
+                ->allow_extra_args(false);
+    }
+}
+
+// The note options' values in the order the command line gave them.
+std::vector<note_value> given_note_values(const CLI::App& render, const note_inputs& inputs) {
+    std::vector<note_value> given;
+    std::size_t used[note_inputs::count] = {};
     for (const CLI::Option* option : render.parse_order()) {
-        int which = -1;
-        for (int i = 0; i < 5; ++i) {
-            if (option == grouped[i]) {
-                which = i;
+        for (std::size_t i = 0; i < note_inputs::count; ++i) {
+            if (option == inputs.options[i]) {
+                given.push_back(note_value{note_options[i].field, option->results()[used[i]++]});
             }
-        }
-        if (which < 0) {
-            continue;
-        }
-        const std::string& value = option->results()[used[which]++];
-        if (which == 0) {
-            auto byte = parse_note(value);
-            if (!byte) {
-                error = "\"" + value +
-                        "\" is not a note: write C-4, C#4, Db4 (octaves 0 to 9) "
-                        "or off";
-                return false;
-            }
-            notes.push_back(note_request{});
-            notes.back().note = *byte;
-            continue;
-        }
-        if (notes.empty()) {
-            error = option->get_name() + " " + value + " comes before any --note; write it " +
-                    "after the note it belongs to";
-            return false;
-        }
-        note_request& n = notes.back();
-        if (which == 1) {
-            auto number = parse_integer(value);
-            if (!number || *number < 0 || *number > 255) {
-                error = "--track " + value + ": a track is a number from 0";
-                return false;
-            }
-            n.track = static_cast<int>(*number);
-        } else if (which == 2 || which == 3) {
-            char* end = nullptr;
-            double beats = std::strtod(value.c_str(), &end);
-            if (end == value.c_str() || *end != '\0') {
-                error = option->get_name() + " " + value + ": give a number of beats";
-                return false;
-            }
-            if (which == 2) {
-                n.at_beats = beats;
-            } else {
-                n.length_beats = beats;
-            }
-        } else {
-            std::string digits = value.rfind("0x", 0) == 0 ? value.substr(2) : value;
-            auto word = parse_integer("0x" + digits);
-            if (digits.empty() || digits.size() > 4 || !word) {
-                error = "--command " + value + ": give the command word as four hexadecimal " +
-                        "digits, the command then its parameter (0C40)";
-                return false;
-            }
-            n.command = static_cast<unsigned>(*word);
         }
     }
-    return true;
+    return given;
 }
 
 int run(int argc, char** argv) {
@@ -136,21 +92,8 @@ int run(int argc, char** argv) {
                      "Samples per second (default 44100, or the input's)")
         ->check(CLI::Range(1000, 768000));
     render_cmd->add_option("--tracks", render.tracks, "Tracks in use (a generator's)");
-    std::vector<std::string> notes, tracks, ats, lengths, commands;
-    CLI::Option* note_opt =
-        render_cmd->add_option("--note", notes, note_help)->allow_extra_args(false);
-    CLI::Option* track_opt =
-        render_cmd->add_option("--track", tracks, "The track of the note before (default 0)")
-            ->allow_extra_args(false);
-    CLI::Option* at_opt =
-        render_cmd->add_option("--at", ats, "When the note before starts, in beats (default 0)")
-            ->allow_extra_args(false);
-    CLI::Option* length_opt =
-        render_cmd->add_option("--length", lengths, "The note before ends this many beats later")
-            ->allow_extra_args(false);
-    CLI::Option* command_opt =
-        render_cmd->add_option("--command", commands, "The note before's command word (0C40)")
-            ->allow_extra_args(false);
+    note_inputs note_args;
+    add_note_options(*render_cmd, note_args);
     render_cmd
         ->add_option("--set", render.host_settings,
                      "PARAM=VALUE: a global parameter (index or title) by host value")
@@ -206,8 +149,7 @@ int run(int argc, char** argv) {
 
     std::string error;
     if (render_cmd->parsed()) {
-        if (!collect_notes(*render_cmd, note_opt, track_opt, at_opt, length_opt, command_opt,
-                           render.notes, error)) {
+        if (!collect_notes(given_note_values(*render_cmd, note_args), render.notes, error)) {
             return report(exit_usage, error);
         }
         render.format = *parse_sample_format(format);

@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unistd.h>
 
-#include "choose.h"
 #include "commands.h"
 #include "hostkit/memory_archive.h"
-#include "listing.h"
 #include "progress.h"
-#include "state_file.h"
+#include "render_job.h"
+#include "system.h"
 #include "value_areas.h"
-#include "value_lookup.h"
 
 namespace kestrune_host {
 
@@ -20,85 +17,6 @@ namespace {
 
 constexpr int render_output = 2; // mode bit: the host wants output
 constexpr int render_input = 1;  // mode bit: the host hands input
-
-std::string name_of(const kestrune::host_info& info) {
-    return std::string("\"") + (info.full_name != nullptr ? info.full_name : "") + "\"";
-}
-
-struct setting {
-    int index = 0;
-    int host_value = 0;
-};
-
-// "--set PARAM=VALUE": a host value, checked against the host range.
-bool host_setting(const kestrune::host_info& info, const std::string& text, setting& out,
-                  std::string& error) {
-    std::string param, value;
-    if (!split_setting(text, param, value)) {
-        error = "--set takes PARAM=VALUE, not \"" + text + "\"";
-        return false;
-    }
-    auto index = choose_parameter(info, param, error);
-    if (!index) {
-        return false;
-    }
-    const kestrune::host_parameter& p = *info.global_params[static_cast<std::size_t>(*index)];
-    auto number = parse_integer(value);
-    int lo = std::min(p.lowest, p.highest);
-    int hi = std::max(p.lowest, p.highest);
-    if (!number) {
-        error = "--set " + text + ": \"" + value + "\" is not a whole number (for the machine's " +
-                "own values and texts, use --value)";
-        return false;
-    }
-    if (*number < lo || *number > hi) {
-        error = "--set " + text + ": parameter " + std::to_string(*index) + " (" +
-                (p.title != nullptr ? p.title : "") + ") takes host values " + std::to_string(lo) +
-                " to " + std::to_string(hi);
-        return false;
-    }
-    out = setting{*index, static_cast<int>(*number)};
-    return true;
-}
-
-// "--value PARAM=VALUE": the machine's own value or text, found among the host values' texts.
-bool machine_setting(kestrune::host_plugin& plugin, const kestrune::host_info& info,
-                     const std::string& text, bool quiet, setting& out, std::string& error) {
-    std::string param, value;
-    if (!split_setting(text, param, value)) {
-        error = "--value takes PARAM=VALUE, not \"" + text + "\"";
-        return false;
-    }
-    auto index = choose_parameter(info, param, error);
-    if (!index) {
-        return false;
-    }
-    const kestrune::host_parameter& p = *info.global_params[static_cast<std::size_t>(*index)];
-    auto text_of = [&plugin, i = *index](int v) {
-        const char* t = plugin.value_text(i, v);
-        return std::string(t != nullptr ? t : "");
-    };
-    std::string examples;
-    auto match = find_value(p.lowest, p.highest, text_of, value, examples);
-    if (!match) {
-        error = "--value " + text + ": parameter " + std::to_string(*index) + " (" +
-                (p.title != nullptr ? p.title : "") + ") has no value \"" + value +
-                "\"; its values read " + examples;
-        return false;
-    }
-    if (!match->exact && !quiet) {
-        warn("--value " + text + ": the nearest value is \"" + match->text + "\" (host value " +
-             std::to_string(match->host_value) + ")");
-    }
-    out = setting{*index, match->host_value};
-    return true;
-}
-
-std::string seconds_text(double seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", seconds);
-    return text;
-}
 
 std::string level_text(float peak) {
     if (!(peak > 0.0f)) {
@@ -109,204 +27,124 @@ std::string level_text(float peak) {
     return text;
 }
 
-} // namespace
-
-int run_render(session& s, const render_options& o) {
+// The outputs can be written: found out before the machine runs.
+int open_outputs(const render_options& o, const render_job& job, wav_writer& writer) {
     std::string error;
-
-    // The state to restore, which may also name the machine.
-    std::optional<stored_state> restored;
-    if (!o.state_in.empty()) {
-        auto content = read_file(o.state_in, error);
-        if (!content) {
-            return report(exit_failed, error);
-        }
-        restored = decode_state(*content, error);
-        if (!restored) {
-            return report(exit_failed, "the state file " + o.state_in + " is damaged: " + error);
-        }
-    }
-    std::string wanted = o.machine;
-    if (wanted.empty()) {
-        if (!restored) {
-            return report(exit_usage, "render needs a machine, or a --state file that names one");
-        }
-        wanted = restored->machine_uri;
-    }
-    auto chosen = choose_machine(s.machines(), wanted, error);
-    if (!chosen) {
-        return report(exit_failed, error);
-    }
-    kestrune::host_info& info = *s.machines()[*chosen];
-    if (restored && info.identity_uri != nullptr && restored->machine_uri != info.identity_uri) {
-        return report(exit_failed, "the state file " + o.state_in + " belongs to " +
-                                       restored->machine_uri + ", not to " + name_of(info));
-    }
-    bool generator = !info.track_params.empty();
-
-    // What is played: the input, the notes and the tracks they need.
-    std::optional<stereo_sound> input;
-    if (!o.input.empty()) {
-        if (generator) {
-            return report(exit_usage, name_of(info) + " is a generator: it takes no --input");
-        }
-        input = read_sound(o.input, error);
-        if (!input) {
-            return report(exit_failed, error);
-        }
-    } else if (!generator) {
-        return report(exit_usage, name_of(info) + " is an effect: give it an --input WAV file");
-    }
-    if (!generator && !o.notes.empty()) {
-        return report(exit_usage, name_of(info) + " is an effect: it plays no notes");
-    }
-    int highest_track = -1;
-    for (const note_request& n : o.notes) {
-        if (n.track < 0 || n.track >= std::max(info.most_tracks, 1)) {
-            return report(exit_usage, "track " + std::to_string(n.track) + " is out of range: " +
-                                          name_of(info) + " has tracks 0 to " +
-                                          std::to_string(info.most_tracks - 1));
-        }
-        highest_track = std::max(highest_track, n.track);
-    }
-    int tracks = 0;
-    if (generator) {
-        tracks = o.tracks ? *o.tracks : std::max(info.fewest_tracks, highest_track + 1);
-        if (tracks < info.fewest_tracks || tracks > info.most_tracks) {
-            return report(exit_usage, "--tracks " + std::to_string(tracks) + ": " + name_of(info) +
-                                          " takes " + std::to_string(info.fewest_tracks) + " to " +
-                                          std::to_string(info.most_tracks) + " tracks");
-        }
-        if (highest_track >= tracks) {
-            return report(exit_usage, "a note plays on track " + std::to_string(highest_track) +
-                                          ", but only " + std::to_string(tracks) +
-                                          " tracks are in use");
-        }
-    } else if (o.tracks) {
-        return report(exit_usage, name_of(info) + " is an effect: it has no tracks");
-    }
-
-    // Timing.
-    timing t;
-    t.beats_per_minute = o.beats_per_minute;
-    t.ticks_per_beat = o.ticks_per_beat;
-    t.samples_per_second = o.samples_per_second ? *o.samples_per_second
-                           : input              ? input->samples_per_second
-                                                : 44100;
-    if (input && input->samples_per_second != t.samples_per_second) {
-        return report(exit_usage,
-                      o.input + " runs at " + std::to_string(input->samples_per_second) +
-                          " Hz, not the --rate of " + std::to_string(t.samples_per_second) +
-                          " Hz (the host doesn't resample)");
-    }
-    double seconds = o.seconds ? *o.seconds
-                     : input   ? static_cast<double>(input->left.size()) / t.samples_per_second
-                               : 2.0;
-    auto total = static_cast<long long>(std::llround(seconds * t.samples_per_second));
-    if (total <= 0) {
-        return report(exit_usage, "nothing to render: " + seconds_text(seconds) + " seconds");
-    }
-    auto plan = make_plan(t, total, o.notes, error);
-    if (!plan) {
-        return report(exit_usage, error);
-    }
-    if (!o.quiet) {
-        for (const std::string& w : plan->warnings) {
-            warn(w);
-        }
-    }
-
-    // Host values can be checked before anything runs.
-    std::vector<setting> settings;
-    for (const std::string& text : o.host_settings) {
-        setting one;
-        if (!host_setting(info, text, one, error)) {
-            return report(exit_usage, error);
-        }
-        settings.push_back(one);
-    }
-
-    // The outputs can be written: found out before the machine runs.
     if (!o.state_out.empty() && !can_write(o.state_out, error)) {
         return report(exit_failed, error);
     }
-    wav_writer writer;
-    if (!writer.open(o.output, t.samples_per_second, o.format, error)) {
+    if (!writer.open(o.output, job.song.samples_per_second, o.format, error)) {
         return report(exit_failed, error);
     }
+    return 0;
+}
 
-    hostkit::memory_archive archive;
-    if (restored) {
-        archive.entries[""] = restored->stream;
-    }
+kestrune::host_master_info master_info_of(const render_job& job) {
     kestrune::host_master_info master{};
-    master.beats_per_minute = t.beats_per_minute;
-    master.ticks_per_beat = t.ticks_per_beat;
-    master.samples_per_second = t.samples_per_second;
-    master.samples_per_tick = plan->samples_per_tick;
-    instance live(info, master);
-    if (!live.start(restored ? &archive : nullptr, error)) {
+    master.beats_per_minute = job.song.beats_per_minute;
+    master.ticks_per_beat = job.song.ticks_per_beat;
+    master.samples_per_second = job.song.samples_per_second;
+    master.samples_per_tick = job.plan.samples_per_tick;
+    return master;
+}
+
+// Starts the instance, restoring the state when there is one, then reads the machine's own
+// values (which need its texts) and sets a generator's tracks.
+int start_machine(const render_options& o, render_job& job, instance& live,
+                  hostkit::memory_archive& archive) {
+    if (job.restored) {
+        archive.entries[""] = job.restored->stream;
+    }
+    std::string error;
+    if (!live.start(job.restored ? &archive : nullptr, error)) {
         return report(exit_failed, error);
     }
     kestrune::host_plugin& plugin = *live.plugin();
     for (const std::string& text : o.machine_settings) {
-        setting one;
-        if (!machine_setting(plugin, info, text, o.quiet, one, error)) {
+        auto one = machine_setting(plugin, *job.info, text, o.quiet, error);
+        if (!one) {
             return report(exit_usage, error);
         }
-        settings.push_back(one);
+        job.settings.push_back(*one);
     }
-    if (generator) {
-        plugin.set_tracks(tracks);
+    if (job.generator) {
+        plugin.set_tracks(job.tracks);
     }
+    return 0;
+}
 
-    // The song: on each tick the host writes both value areas and calls take_events, then
-    // renders the tick in blocks.
-    const auto& params = info.global_params;
-    int block = std::max(1, o.block);
-    std::vector<float> in_left(static_cast<std::size_t>(block)),
-        in_right(static_cast<std::size_t>(block));
-    std::vector<float> out_left(static_cast<std::size_t>(block)),
-        out_right(static_cast<std::size_t>(block));
+// One tick's value areas, then take_events: the settings on the first tick, the plan's notes.
+void write_tick(const render_job& job, kestrune::host_plugin& plugin, long long tick) {
+    const auto& params = job.info->global_params;
+    write_empty_globals(params, plugin.global_values);
+    if (tick == 0) {
+        for (const setting& one : job.settings) {
+            write_global(params, one.index, one.host_value, plugin.global_values);
+        }
+    }
+    if (job.generator) {
+        clear_tracks(plugin.track_values, job.tracks);
+        auto events = job.plan.events.find(tick);
+        if (events != job.plan.events.end()) {
+            for (const track_event& e : events->second) {
+                write_track(plugin.track_values, e.track, e.note, e.command);
+            }
+        }
+    }
+    plugin.take_events();
+}
+
+// The host's buffers for one block: the input it hands, the output it gets.
+struct block_buffers {
+    explicit block_buffers(int block)
+        : size(block), in_left(static_cast<std::size_t>(block)),
+          in_right(static_cast<std::size_t>(block)), out_left(static_cast<std::size_t>(block)),
+          out_right(static_cast<std::size_t>(block)) {}
+
+    block_buffers(const block_buffers&) = delete; // the pointers point into this one's vectors
+    block_buffers& operator=(const block_buffers&) = delete;
+
+    int size;
+    std::vector<float> in_left, in_right, out_left, out_right;
     float* inputs[2] = {in_left.data(), in_right.data()};
     float* outputs[2] = {out_left.data(), out_right.data()};
-    int mode = render_output | (input ? render_input : 0);
-    progress_bar bar(stderr, o.progress && !o.quiet && isatty(2) != 0, total, t.samples_per_second);
+};
 
+// Renders samples from..from + count - 1 into the output buffers, the input's samples (silence
+// past its end, or without one) in the input buffers.
+void render_block(const render_job& job, kestrune::host_plugin& plugin, block_buffers& b,
+                  long long from, int count) {
+    for (int k = 0; k < count; ++k) {
+        auto at = static_cast<std::size_t>(from + k);
+        bool have = job.input && at < job.input->left.size();
+        b.in_left[static_cast<std::size_t>(k)] = have ? job.input->left[at] : 0.0f;
+        b.in_right[static_cast<std::size_t>(k)] = have ? job.input->right[at] : 0.0f;
+    }
+    int mode = render_output | (job.input ? render_input : 0);
+    if (!plugin.render(b.inputs, b.outputs, count, mode)) {
+        // No sound: what the buffers hold doesn't count.
+        std::fill(b.out_left.begin(), b.out_left.begin() + count, 0.0f);
+        std::fill(b.out_right.begin(), b.out_right.begin() + count, 0.0f);
+    }
+}
+
+// The song: on each tick the host writes both value areas and calls take_events, then renders
+// the tick in blocks, each written to the WAV file.
+int play(const render_options& o, const render_job& job, kestrune::host_plugin& plugin,
+         wav_writer& writer) {
+    const long long total = job.plan.total_samples;
+    block_buffers buffers(std::max(1, o.block));
+    progress_bar bar(stderr, o.progress && !o.quiet && stderr_is_terminal(), total,
+                     job.song.samples_per_second);
+    std::string error;
     long long done = 0;
     for (long long tick = 0; done < total; ++tick) {
-        write_empty_globals(params, plugin.global_values);
-        if (tick == 0) {
-            for (const setting& one : settings) {
-                write_global(params, one.index, one.host_value, plugin.global_values);
-            }
-        }
-        if (generator) {
-            clear_tracks(plugin.track_values, tracks);
-            auto events = plan->events.find(tick);
-            if (events != plan->events.end()) {
-                for (const track_event& e : events->second) {
-                    write_track(plugin.track_values, e.track, e.note, e.command);
-                }
-            }
-        }
-        plugin.take_events();
-
-        long long tick_end = std::min(total, done + plan->samples_per_tick);
+        write_tick(job, plugin, tick);
+        long long tick_end = std::min(total, done + job.plan.samples_per_tick);
         while (done < tick_end) {
-            int count = static_cast<int>(std::min<long long>(block, tick_end - done));
-            for (int k = 0; k < count; ++k) {
-                auto at = static_cast<std::size_t>(done + k);
-                bool have = input && at < input->left.size();
-                in_left[static_cast<std::size_t>(k)] = have ? input->left[at] : 0.0f;
-                in_right[static_cast<std::size_t>(k)] = have ? input->right[at] : 0.0f;
-            }
-            if (!plugin.render(inputs, outputs, count, mode)) {
-                // No sound: what the buffers hold doesn't count.
-                std::fill(out_left.begin(), out_left.begin() + count, 0.0f);
-                std::fill(out_right.begin(), out_right.begin() + count, 0.0f);
-            }
-            if (!writer.write(outputs[0], outputs[1], count, error)) {
+            int count = static_cast<int>(std::min<long long>(buffers.size, tick_end - done));
+            render_block(job, plugin, buffers, done, count);
+            if (!writer.write(buffers.outputs[0], buffers.outputs[1], count, error)) {
                 writer.discard();
                 return report(exit_failed, error);
             }
@@ -315,32 +153,75 @@ int run_render(session& s, const render_options& o) {
         }
     }
     bar.finish();
-    float peak = writer.peak();
-    if (!writer.close(error)) {
+    return 0;
+}
+
+int close_output(wav_writer& writer) {
+    std::string error;
+    return writer.close(error) ? 0 : report(exit_failed, error);
+}
+
+// --store-state: the instance's state, in a file that names its machine.
+int store_state_file(const render_options& o, const render_job& job, kestrune::host_plugin& plugin,
+                     hostkit::memory_archive& archive) {
+    if (o.state_out.empty()) {
+        return 0;
+    }
+    plugin.store_state(&archive);
+    stored_state state;
+    state.machine_uri = job.info->identity_uri != nullptr ? job.info->identity_uri : "";
+    auto entry = archive.entries.find("");
+    if (entry != archive.entries.end()) {
+        state.stream = entry->second;
+    }
+    std::string error;
+    if (!write_file(o.state_out, encode_state(state), error)) {
         return report(exit_failed, error);
     }
+    return 0;
+}
 
+void print_summary(const render_options& o, const render_job& job, float peak) {
+    if (o.quiet) {
+        return;
+    }
+    std::string name = quoted_name(*job.info);
+    int rate = job.song.samples_per_second;
+    std::printf("%s: %s s of %s at %d Hz, %s\n", o.output.c_str(),
+                seconds_text(static_cast<double>(job.plan.total_samples) / rate).c_str(),
+                name.c_str(), rate, level_text(peak).c_str());
     if (!o.state_out.empty()) {
-        plugin.store_state(&archive);
-        stored_state state;
-        state.machine_uri = info.identity_uri != nullptr ? info.identity_uri : "";
-        auto entry = archive.entries.find("");
-        if (entry != archive.entries.end()) {
-            state.stream = entry->second;
-        }
-        if (!write_file(o.state_out, encode_state(state), error)) {
-            return report(exit_failed, error);
-        }
+        std::printf("%s: the state of %s\n", o.state_out.c_str(), name.c_str());
     }
+}
 
-    if (!o.quiet) {
-        std::printf("%s: %s s of %s at %d Hz, %s\n", o.output.c_str(),
-                    seconds_text(static_cast<double>(total) / t.samples_per_second).c_str(),
-                    name_of(info).c_str(), t.samples_per_second, level_text(peak).c_str());
-        if (!o.state_out.empty()) {
-            std::printf("%s: the state of %s\n", o.state_out.c_str(), name_of(info).c_str());
-        }
+} // namespace
+
+int run_render(session& s, const render_options& o) {
+    render_job job;
+    if (int code = plan_render(s, o, job)) {
+        return code;
     }
+    wav_writer writer;
+    if (int code = open_outputs(o, job, writer)) {
+        return code;
+    }
+    hostkit::memory_archive archive;
+    instance live(*job.info, master_info_of(job));
+    if (int code = start_machine(o, job, live, archive)) {
+        return code;
+    }
+    if (int code = play(o, job, *live.plugin(), writer)) {
+        return code;
+    }
+    float peak = writer.peak();
+    if (int code = close_output(writer)) {
+        return code;
+    }
+    if (int code = store_state_file(o, job, *live.plugin(), archive)) {
+        return code;
+    }
+    print_summary(o, job, peak);
     return 0;
 }
 

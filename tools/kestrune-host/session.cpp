@@ -2,16 +2,12 @@
 
 #include <filesystem>
 
+#include "system.h"
+
 namespace kestrune_host {
 
-namespace {} // namespace
-
 std::string default_library_path() {
-#if defined(_WIN32)
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.dll").string();
-#else
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.so").string();
-#endif
+    return (std::filesystem::path(hostkit::executable_folder()) / library_file_name()).string();
 }
 
 std::string machine_folder() {
@@ -70,8 +66,10 @@ bool instance::start(kestrune::host_archive* archive, std::string& error) {
     plugin_->master_info = &master_;
     plugin_->host = nullptr;
     plugin_->start(archive);
-    // An instance whose machine didn't load answers the empty text for every value, even the
-    // track values that it formats itself; one with a machine never does for those.
+    // The host interface has no question for whether start found a machine, so the answer is
+    // read off a value text: an instance whose machine didn't load answers the empty text for
+    // every value, even the track values that it formats itself; one with a machine never does
+    // for those.
     const char* probe = plugin_->value_text(static_cast<int>(info_.global_params.size()), 0);
     if (probe == nullptr || probe[0] == '\0') {
         error = "the machine of \"" + name + "\" didn't load: its DLL failed to load or to " +

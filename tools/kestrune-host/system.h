@@ -1,0 +1,17 @@
+// What this program asks of the operating system beyond the C++ library, one definition per
+// build: system_posix.cpp natively, system_win32.cpp on Windows. (The message boxes are the
+// other difference: message_boxes.h.)
+#pragma once
+
+namespace kestrune_host {
+
+// The library's file name: kestrune.so natively, kestrune.dll on Windows.
+const char* library_file_name();
+
+// The CPU time this process has used so far, user and kernel, in seconds.
+double process_cpu_seconds();
+
+// Whether standard error is a terminal (so that a progress line may be drawn there).
+bool stderr_is_terminal();
+
+} // namespace kestrune_host

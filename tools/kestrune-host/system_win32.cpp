@@ -1,0 +1,28 @@
+#include "system.h"
+
+#include <io.h>
+#include <windows.h>
+
+namespace kestrune_host {
+
+const char* library_file_name() {
+    return "kestrune.dll";
+}
+
+double process_cpu_seconds() {
+    FILETIME created, ended, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {
+        return 0.0;
+    }
+    auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                                   t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
+}
+
+bool stderr_is_terminal() {
+    return _isatty(2) != 0;
+}
+
+} // namespace kestrune_host
