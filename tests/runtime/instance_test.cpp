@@ -5,14 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "hostkit/host_platform.h"
 #include "runtime/about.h"
 #include "runtime/machine_plugin.h"
 #include "tests/runtime/runtime_support.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,18 +23,6 @@ namespace {
 // Pan (byte, 2), Gate (switch, 3), Fine (word, 4), Fixed (switch, 6).
 constexpr int global_count = 5;
 const char* const started = "GetInfo\nCreateMachine\nstart_up\n";
-
-bool library_is_loaded(const std::string& path) {
-#if defined(_WIN32)
-    return GetModuleHandleA(path.c_str()) != nullptr;
-#else
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) {
-        dlclose(handle);
-    }
-    return handle != nullptr;
-#endif
-}
 
 // Every global value of the generator fixture empty.
 void clear_globals(host_plugin& plugin) {
@@ -182,7 +168,7 @@ TEST_F(Instance, ReleaseFreesTheLibraryReference) {
                                       "destructor\n"); // no DeleteMachine: the destructor
         path = own.path();
     }
-    EXPECT_FALSE(library_is_loaded(path));
+    EXPECT_FALSE(hostkit::module_is_loaded(path));
 }
 
 TEST_F(Instance, MachinesThatFailToLoadLeaveTheInstanceIdle) {
@@ -245,7 +231,7 @@ TEST_F(Instance, ADestructorThatRaisesIsContained) {
                       std::string(name) == "rt_throwing_delete" ? "DeleteMachine\ndestructor\n"
                                                                 : "destructor\n");
         }
-        EXPECT_FALSE(library_is_loaded(path)) << name;
+        EXPECT_FALSE(hostkit::module_is_loaded(path)) << name;
     }
 }
 
