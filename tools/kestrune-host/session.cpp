@@ -7,11 +7,7 @@ namespace kestrune_host {
 namespace {} // namespace
 
 std::string default_library_path() {
-#if defined(_WIN32)
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.dll").string();
-#else
-    return (std::filesystem::path(hostkit::executable_folder()) / "kestrune.so").string();
-#endif
+    return hostkit::library_beside_program();
 }
 
 std::string machine_folder() {
