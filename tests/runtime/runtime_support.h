@@ -12,8 +12,8 @@
 #include "machine/machine_info.h"
 #include "platform/platform.h"
 #include "runtime/machine_plugin.h"
-#include "tests/fixtures/fixture_machine.h"
 #include "tests/fixtures/runtime/fixture_control.h"
+#include "tools/hostkit/hostkit/built_machine.h"
 
 namespace kestrune::test {
 
@@ -64,7 +64,7 @@ struct instance {
 using hostkit::memory_archive;
 
 // A machine of the test's own that records its calls as lines, like the logging fixtures.
-class recording_machine final : public fixture::fixture_machine<recording_machine> {
+class recording_machine final : public hostkit::built_machine<recording_machine> {
 public:
     void set_parameter(int index, int value) override;
     void sequence_event(int channel, int note, int instrument, int command, int parameter) override;
