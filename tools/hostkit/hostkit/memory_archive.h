@@ -1,5 +1,6 @@
 // A host_archive whose named streams live in memory: what an instance writes under a name can
-// be read back under it, as a song file would hold it.
+// be read back under it, as a song file would hold it. It also counts what was asked of it, for
+// tests of how an instance stores and restores its state.
 #pragma once
 
 #include <map>
@@ -47,11 +48,11 @@ public:
 
     std::map<std::string, bytes> entries;     // the stored bytes, by stream name
     std::vector<std::string> requested_names; // every name asked for, in order
-    int output_requests = 0;
-    int input_requests = 0;
-    std::vector<int> writes; // the size of each write_bytes call, on any stream
-    std::vector<int> reads;  // the size of each read_bytes call, on any stream
-    bool has_streams = true; // false: every stream asked for is refused (null)
+    int output_requests = 0;                  // output_stream calls, refused ones included
+    int input_requests = 0;                   // input_stream calls, refused ones included
+    std::vector<int> writes;                  // the size of each write_bytes call, on any stream
+    std::vector<int> reads;                   // the size of each read_bytes call, on any stream
+    bool has_streams = true;                  // false: every stream asked for is refused (null)
 
 private:
     std::vector<std::unique_ptr<memory_outstream>> outputs_;
