@@ -11,8 +11,6 @@
 
 namespace kestrune::bench {
 
-// The folder of the running benchmark program.
-std::string program_folder();
 // bin/bench/quiet_machine.dll: 64 word parameters, a generator, every call a no-op.
 std::string quiet_machine_path();
 

@@ -3,22 +3,13 @@
 #include <filesystem>
 
 #include "bench/bench_support.h"
-#include "platform/platform.h"
+#include "hostkit/host_platform.h"
 
 namespace kestrune::bench {
 
-std::string program_folder() {
-    char path[platform::max_path + 1] = {};
-    unsigned length =
-        platform::module_file_name(platform::executable_module(), path, platform::max_path);
-    if (length == 0 || length >= platform::max_path) {
-        return ".";
-    }
-    return std::filesystem::path(path).parent_path().string();
-}
-
 std::string quiet_machine_path() {
-    return (std::filesystem::path(program_folder()) / "bench" / "quiet_machine.dll").string();
+    return (std::filesystem::path(hostkit::executable_folder()) / "bench" / "quiet_machine.dll")
+        .string();
 }
 
 } // namespace kestrune::bench

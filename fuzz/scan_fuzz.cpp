@@ -16,6 +16,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "host/machine_collection.h"
+#include "hostkit/host_platform.h"
 #include "platform/platform.h"
 
 namespace {
@@ -53,10 +54,8 @@ struct workspace {
         base = (temp / (prefix + std::to_string(getpid()))).string();
         fs::remove_all(base, error);
         FUZZ_CHECK(mkdir(base.c_str(), 0700) == 0);
-        char exe[PATH_MAX] = {};
-        FUZZ_CHECK(readlink("/proc/self/exe", exe, sizeof exe - 1) > 0);
         machine = base + "/machine.so";
-        fs::copy_file(fs::path(exe).parent_path() / "quiet_machine.dll", machine);
+        fs::copy_file(fs::path(hostkit::executable_folder()) / "quiet_machine.dll", machine);
         tree = base + "/t";
     }
     ~workspace() {

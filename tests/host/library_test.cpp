@@ -3,8 +3,6 @@
 // tree beside it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,18 +21,11 @@ std::string fixture(const std::string& name) {
     return kestrune::test::fixture_path(name + ".dll");
 }
 
-#if defined(_WIN32)
-constexpr const char* library_name = "kestrune.dll";
-constexpr const char* scan_host_name = "scan_host.exe";
-#else
-constexpr const char* library_name = "kestrune.so";
-constexpr const char* scan_host_name = "scan_host";
-#endif
-
 // A copy of the library in a fresh folder: a module of its own, with its own signature.
 struct library_copy {
     temp_folder folder;
-    std::string path = folder.copy_in(kestrune::test::library_path(), library_name);
+    std::string path =
+        folder.copy_in(hostkit::library_beside_program(), hostkit::library_file_name);
     hostkit::library module{path};
 
     void place_sibling(const std::string& variant) {
@@ -101,29 +92,17 @@ TEST(Collection, EveryCallGivesANewOne) {
 // scan_host and a library copy in a fresh folder, with the tree under Gear/Psycle.
 struct host_folder {
     temp_folder folder;
-    std::string program = folder.copy_in(
-        kestrune::test::join_path(kestrune::test::executable_folder(), scan_host_name),
-        scan_host_name);
-    std::string library = folder.copy_in(kestrune::test::library_path(), library_name);
+    std::string program = kestrune::test::place_host_program(folder, "scan_host");
 
     void machine(const std::string& variant, const std::string& relative) {
         folder.copy_in(fixture(variant), "Gear/Psycle/" + relative);
     }
 
     std::vector<std::string> run(const std::vector<std::string>& arguments = {}) {
-#if !defined(_WIN32)
-        std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
-                                     std::filesystem::perm_options::add);
-#endif
         kestrune::test::process_result result = kestrune::test::run_program(program, arguments);
         EXPECT_TRUE(result.started);
         EXPECT_EQ(0, result.exit_code) << result.output;
-        std::vector<std::string> lines;
-        std::istringstream in(result.output);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
+        return result.lines();
     }
 };
 

@@ -97,7 +97,7 @@ TEST(ModuleFileName, GivesTheExecutablesPathAndCutsShortLikeWin32) {
     EXPECT_EQ(std::strlen(path), length);
     std::string text(path);
     EXPECT_NE(std::string::npos, text.find("platform_test"));
-    EXPECT_EQ(kestrune::test::executable_folder(),
+    EXPECT_EQ(hostkit::executable_folder(),
               text.substr(0, text.find_last_of(platform::path_separator)));
 
     char small[8];

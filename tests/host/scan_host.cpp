@@ -17,19 +17,9 @@
 #include "hostkit/library.h"
 #include "hostkit/recording_factory.h"
 
-namespace {
-
-#if defined(_WIN32)
-constexpr const char* library_name = "kestrune.dll";
-#else
-constexpr const char* library_name = "kestrune.so";
-#endif
-
-} // namespace
-
 int main(int argc, char** argv) {
     std::filesystem::path folder = std::filesystem::path(hostkit::executable_folder());
-    std::string library_path = (folder / library_name).string();
+    std::string library_path = hostkit::library_beside_program();
     bool twice = false;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--twice") {

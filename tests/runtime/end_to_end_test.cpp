@@ -3,8 +3,6 @@
 // and restores the state, and releases everything.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,31 +13,14 @@
 namespace kestrune::test {
 namespace {
 
-#if defined(_WIN32)
-constexpr const char* library_name = "kestrune.dll";
-constexpr const char* host_name = "runtime_host.exe";
-#else
-constexpr const char* library_name = "kestrune.so";
-constexpr const char* host_name = "runtime_host";
-#endif
-
 TEST(EndToEnd, OneNoteAndTheStateThroughTheExports) {
     temp_folder folder;
-    std::string program = folder.copy_in(join_path(executable_folder(), host_name), host_name);
-    folder.copy_in(library_path(), library_name);
+    std::string program = place_host_program(folder, "runtime_host");
     folder.copy_in(fixture_path("rt_generator.dll"), "Gear/Psycle/generator.dll");
-#if !defined(_WIN32)
-    std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
-#endif
     process_result result = run_program(program, {});
     ASSERT_TRUE(result.started);
     ASSERT_EQ(result.exit_code, 0) << result.output;
-    std::vector<std::string> lines;
-    std::istringstream in(result.output);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
+    std::vector<std::string> lines = result.lines();
     const std::vector<std::string> expected = {
         "announced 1",
         "render 1 0.5 0.5",

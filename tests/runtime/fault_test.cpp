@@ -87,7 +87,7 @@ protected:
         fixture_state& state = machine.state();
         if (is_start_call(call)) {
             memory_archive archive;
-            archive.bytes = {1, 0, 0, 0, 2, 0, 0, 0, 9, 9};
+            archive.entries[""] = {1, 0, 0, 0, 2, 0, 0, 0, 9, 9};
             plugin->start(call == "load_data" ? &archive : nullptr);
             return;
         }
@@ -124,7 +124,7 @@ protected:
             memory_archive archive;
             plugin->store_state(&archive);
             EXPECT_EQ(archive.output_requests, 1);
-            EXPECT_TRUE(archive.bytes.empty());
+            EXPECT_TRUE(archive.entries[""].empty());
         } else if (call == "user_command") {
             plugin->run_command(0);
         } else if (call == "mute_channel") {
@@ -152,7 +152,7 @@ protected:
         plugin->halt();
         memory_archive archive;
         plugin->store_state(&archive);
-        EXPECT_TRUE(archive.bytes.empty());
+        EXPECT_TRUE(archive.entries[""].empty());
         plugin->run_command(0);
         plugin->mute(1);
         EXPECT_FALSE(plugin->is_muted(1));

@@ -5,14 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "hostkit/host_platform.h"
 #include "runtime/about.h"
 #include "runtime/machine_plugin.h"
 #include "tests/runtime/runtime_support.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,18 +23,6 @@ namespace {
 // Pan (byte, 2), Gate (switch, 3), Fine (word, 4), Fixed (switch, 6).
 constexpr int global_count = 5;
 const char* const started = "GetInfo\nCreateMachine\nstart_up\n";
-
-bool library_is_loaded(const std::string& path) {
-#if defined(_WIN32)
-    return GetModuleHandleA(path.c_str()) != nullptr;
-#else
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) {
-        dlclose(handle);
-    }
-    return handle != nullptr;
-#endif
-}
 
 // Every global value of the generator fixture empty.
 void clear_globals(host_plugin& plugin) {
@@ -182,7 +168,7 @@ TEST_F(Instance, ReleaseFreesTheLibraryReference) {
                                       "destructor\n"); // no DeleteMachine: the destructor
         path = own.path();
     }
-    EXPECT_FALSE(library_is_loaded(path));
+    EXPECT_FALSE(hostkit::module_is_loaded(path));
 }
 
 TEST_F(Instance, MachinesThatFailToLoadLeaveTheInstanceIdle) {
@@ -245,7 +231,7 @@ TEST_F(Instance, ADestructorThatRaisesIsContained) {
                       std::string(name) == "rt_throwing_delete" ? "DeleteMachine\ndestructor\n"
                                                                 : "destructor\n");
         }
-        EXPECT_FALSE(library_is_loaded(path)) << name;
+        EXPECT_FALSE(hostkit::module_is_loaded(path)) << name;
     }
 }
 
@@ -527,9 +513,9 @@ TEST_F(Instance, StoredStateIsVersionSizeAndData) {
     generator.state().data_size = 5;
     generator.state().dump_first = 1;
     plugin->store_state(&archive);
-    EXPECT_EQ(archive.output_requests, 1);
-    EXPECT_EQ(archive.last_name, "");
-    EXPECT_EQ(archive.bytes, (std::vector<unsigned char>{1, 0, 0, 0, 5, 0, 0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(archive.requested_names, std::vector<std::string>{""});
+    EXPECT_EQ(archive.entries[""],
+              (std::vector<unsigned char>{1, 0, 0, 0, 5, 0, 0, 0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(archive.writes, (std::vector<int>{4, 4, 5}));
     EXPECT_EQ(generator.take_log(), "data_size\ndump_data\n");
 
@@ -545,7 +531,7 @@ TEST_F(Instance, StoredStateIsVersionSizeAndData) {
         generator.state().data_size = size;
         plugin->store_state(&empty);
         EXPECT_EQ(empty.output_requests, 1);
-        EXPECT_TRUE(empty.bytes.empty());
+        EXPECT_TRUE(empty.entries[""].empty());
         EXPECT_EQ(generator.take_log(), "data_size\n");
     }
 }
@@ -564,7 +550,7 @@ TEST_F(Instance, StateGoesIntoASecondInstanceAfterItsStartUp) {
     instance second(*info);
     second->start(&archive);
     EXPECT_EQ(archive.input_requests, 1);
-    EXPECT_EQ(archive.last_name, "");
+    EXPECT_EQ(archive.requested_names, (std::vector<std::string>{"", ""})); // stored, read
     EXPECT_EQ(generator.take_log(), std::string(started) + "load_data f0 f1 f2 f3\n");
     EXPECT_EQ(archive.reads, (std::vector<int>{4, 4, 4}));
 }
@@ -577,7 +563,7 @@ TEST_F(Instance, RestoreCasesThatLoadNothing) {
                                                              {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}};
     for (const auto& bytes : streams) {
         memory_archive archive;
-        archive.bytes = bytes;
+        archive.entries[""] = bytes;
         instance plugin(*info);
         plugin->start(&archive);
         EXPECT_EQ(generator.take_log(), started) << bytes.size();
@@ -597,7 +583,7 @@ TEST_F(Instance, RestoreCasesThatLoadNothing) {
 // whose address space is limited; a 32-bit Windows process can't hold it at all.
 [[maybe_unused]] void check_unobtainable_state(logging_fixture& generator, machine_info& info) {
     memory_archive archive;
-    archive.bytes = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
+    archive.entries[""] = {1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3};
     generator.state().load_bytes = 1;
     instance plugin(info);
     plugin->start(&archive);
@@ -606,7 +592,7 @@ TEST_F(Instance, RestoreCasesThatLoadNothing) {
     memory_archive stored;
     generator.state().data_size = 0x7fffffff;
     plugin->store_state(&stored);
-    EXPECT_TRUE(stored.bytes.empty());
+    EXPECT_TRUE(stored.entries[""].empty());
     EXPECT_EQ(generator.take_log(), "data_size\n");
 }
 

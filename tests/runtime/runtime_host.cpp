@@ -21,43 +21,18 @@
 #include "hostkit/recording_factory.h"
 #include "tests/fixtures/runtime/fixture_control.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace {
-
-#if defined(_WIN32)
-constexpr const char* library_name = "kestrune.dll";
-#else
-constexpr const char* library_name = "kestrune.so";
-#endif
 
 // The generator's own copy, loaded by path as Kestrune loads it, for its log and settings.
 struct generator_dll {
-    explicit generator_dll(const std::string& path) {
-#if defined(_WIN32)
-        module = LoadLibraryA(path.c_str());
-        void* found = module != nullptr ? reinterpret_cast<void*>(GetProcAddress(
-                                              static_cast<HMODULE>(module), FIXTURE_CONTROL_EXPORT))
-                                        : nullptr;
-#else
-        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        void* found = module != nullptr ? dlsym(module, FIXTURE_CONTROL_EXPORT) : nullptr;
-#endif
+    explicit generator_dll(const std::string& path) : module(hostkit::load_module(path)) {
+        void* found =
+            module != nullptr ? hostkit::find_symbol(module, FIXTURE_CONTROL_EXPORT) : nullptr;
         if (found != nullptr) {
             state = reinterpret_cast<fixture_control_function>(found)();
         }
     }
-    void close() {
-#if defined(_WIN32)
-        FreeLibrary(static_cast<HMODULE>(module));
-#else
-        dlclose(module);
-#endif
-    }
+    void close() { hostkit::free_module(module); }
     // Prints the calls logged since the last print.
     void print_log() {
         std::string log(state->log, static_cast<std::size_t>(state->log_length));
@@ -88,7 +63,7 @@ int main() {
     std::string generator_path = (folder / "Gear" / "Psycle" / "generator.dll").string();
 
     hostkit::library kestrune;
-    if (!kestrune.open((folder / library_name).string())) {
+    if (!kestrune.open(hostkit::library_beside_program())) {
         return 2;
     }
     kestrune::host_collection* collection = kestrune.new_collection();

@@ -42,39 +42,6 @@ std::unique_ptr<machine_info> logging_fixture::describe() {
         build_machine_info(*description, path_.c_str(), make_machine_plugin));
 }
 
-host_outstream* memory_archive::output_stream(const char* name) {
-    ++output_requests;
-    last_name = name != nullptr ? name : "(null)";
-    return has_streams ? &writer_ : nullptr;
-}
-
-host_instream* memory_archive::input_stream(const char* name) {
-    ++input_requests;
-    last_name = name != nullptr ? name : "(null)";
-    return has_streams ? &reader_ : nullptr;
-}
-
-int memory_archive::writer::write_bytes(const void* buffer, int size) {
-    owner_.writes.push_back(size);
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    owner_.bytes.insert(owner_.bytes.end(), bytes, bytes + size);
-    return size;
-}
-
-int memory_archive::reader::read_bytes(void* buffer, int size) {
-    owner_.reads.push_back(size);
-    std::size_t left = owner_.bytes.size() - position;
-    std::size_t taken = size < 0 ? 0 : static_cast<std::size_t>(size);
-    if (taken > left) {
-        taken = left;
-    }
-    if (taken > 0) {
-        std::memcpy(buffer, owner_.bytes.data() + position, taken);
-    }
-    position += taken;
-    return static_cast<int>(taken);
-}
-
 void recording_machine::set_parameter(int index, int value) {
     log += "set_parameter " + std::to_string(index) + " " + std::to_string(value) + "\n";
 }

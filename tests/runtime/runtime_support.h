@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "host/host_interface.h"
+#include "hostkit/memory_archive.h"
 #include "machine/machine_info.h"
 #include "platform/platform.h"
 #include "runtime/machine_plugin.h"
-#include "tests/fixtures/fixture_machine.h"
 #include "tests/fixtures/runtime/fixture_control.h"
+#include "tools/hostkit/hostkit/built_machine.h"
 
 namespace kestrune::test {
 
@@ -59,44 +60,11 @@ struct instance {
     machine_plugin* plugin;
 };
 
-// A host archive held in memory: what store_state writes, and what start reads back.
-class memory_archive final : public host_archive {
-public:
-    host_outstream* output_stream(const char* name) override;
-    host_instream* input_stream(const char* name) override;
-
-    std::vector<unsigned char> bytes; // what was written; what is read
-    std::vector<int> writes;          // the size of each write_bytes call
-    std::vector<int> reads;           // the size of each read_bytes call
-    int output_requests = 0;
-    int input_requests = 0;
-    bool has_streams = true;     // false: both streams answer null
-    std::string last_name = "?"; // the name of the last stream asked for
-
-private:
-    class writer final : public host_outstream {
-    public:
-        explicit writer(memory_archive& owner) : owner_(owner) {}
-        int write_bytes(const void* buffer, int size) override;
-
-    private:
-        memory_archive& owner_;
-    };
-    class reader final : public host_instream {
-    public:
-        explicit reader(memory_archive& owner) : owner_(owner) {}
-        int read_bytes(void* buffer, int size) override;
-        std::size_t position = 0;
-
-    private:
-        memory_archive& owner_;
-    };
-    writer writer_{*this};
-    reader reader_{*this};
-};
+// The host kit's archive in memory: what store_state writes, and what start reads back.
+using hostkit::memory_archive;
 
 // A machine of the test's own that records its calls as lines, like the logging fixtures.
-class recording_machine final : public fixture::fixture_machine<recording_machine> {
+class recording_machine final : public hostkit::built_machine<recording_machine> {
 public:
     void set_parameter(int index, int value) override;
     void sequence_event(int channel, int note, int instrument, int command, int parameter) override;

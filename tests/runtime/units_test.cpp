@@ -325,7 +325,7 @@ TEST(StateBlob, StoresVersionSizeAndDataInThreeWrites) {
     source.size = 5;
     guarded_machine calls(&source);
     write_state_blob(calls, *archive.output_stream(""));
-    EXPECT_EQ(archive.bytes,
+    EXPECT_EQ(archive.entries[""],
               (std::vector<unsigned char>{1, 0, 0, 0, 5, 0, 0, 0, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}));
     EXPECT_EQ(archive.writes, (std::vector<int>{4, 4, 5}));
     EXPECT_EQ(source.log, "data_size\ndump_data\n");
@@ -336,14 +336,14 @@ TEST(StateBlob, StoresVersionSizeAndDataInThreeWrites) {
         empty.size = size;
         guarded_machine empty_calls(&empty);
         write_state_blob(empty_calls, *none.output_stream(""));
-        EXPECT_TRUE(none.bytes.empty());
+        EXPECT_TRUE(none.entries[""].empty());
         EXPECT_EQ(empty.log, "data_size\n");
     }
 }
 
 TEST(StateBlob, RestoresExactlyTheStoredSize) {
     memory_archive archive;
-    archive.bytes = {1, 0, 0, 0, 3, 0, 0, 0, 7, 8, 9, 10};
+    archive.entries[""] = {1, 0, 0, 0, 3, 0, 0, 0, 7, 8, 9, 10};
     recording_machine target;
     target.load_bytes = 3;
     guarded_machine calls(&target);
@@ -354,7 +354,7 @@ TEST(StateBlob, RestoresExactlyTheStoredSize) {
 
 TEST(StateBlob, ShortDataLeavesAZeroTail) {
     memory_archive archive;
-    archive.bytes = {1, 0, 0, 0, 6, 0, 0, 0, 7, 8};
+    archive.entries[""] = {1, 0, 0, 0, 6, 0, 0, 0, 7, 8};
     recording_machine target;
     target.load_bytes = 6;
     guarded_machine calls(&target);
@@ -372,7 +372,7 @@ TEST(StateBlob, BadHeadersRestoreNothing) {
     };
     for (const auto& bytes : streams) {
         memory_archive archive;
-        archive.bytes = bytes;
+        archive.entries[""] = bytes;
         recording_machine target;
         guarded_machine calls(&target);
         read_state_blob(*archive.input_stream(""), calls);

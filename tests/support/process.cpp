@@ -1,5 +1,7 @@
 #include "tests/support/process.h"
 
+#include <sstream>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -130,6 +132,15 @@ process_result run_program(const std::string& program, const std::vector<std::st
     result.output = without_carriage_returns(output);
 #endif
     return result;
+}
+
+std::vector<std::string> process_result::lines() const {
+    std::vector<std::string> found;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        found.push_back(line);
+    }
+    return found;
 }
 
 } // namespace kestrune::test

@@ -11,6 +11,8 @@ struct process_result {
     bool started = false; // false when the program couldn't be run at all
     int exit_code = -1;   // the program's exit code (the whole Windows code on Windows)
     std::string output;   // standard output, with "\r\n" turned into "\n"
+
+    std::vector<std::string> lines() const; // output, one entry a line, without line feeds
 };
 
 // Runs program with arguments, its working folder the caller's, standard error passed through.

@@ -1,5 +1,8 @@
 #include "tests/support/test_paths.h"
 
+#include <filesystem>
+
+#include "hostkit/library.h"
 #include "platform/platform.h"
 
 namespace kestrune::test {
@@ -8,25 +11,19 @@ std::string join_path(const std::string& folder, const std::string& name) {
     return folder + platform::path_separator + name;
 }
 
-std::string executable_folder() {
-    char buffer[4096] = {};
-    unsigned length =
-        platform::module_file_name(platform::executable_module(), buffer, sizeof buffer - 1);
-    std::string path(buffer, length);
-    auto cut = path.find_last_of(platform::path_separator);
-    return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
-}
-
 std::string fixture_path(const std::string& name) {
-    return join_path(join_path(executable_folder(), "fixtures"), name);
+    return join_path(join_path(hostkit::executable_folder(), "fixtures"), name);
 }
 
-std::string library_path() {
-#if defined(_WIN32)
-    return join_path(executable_folder(), "kestrune.dll");
-#else
-    return join_path(executable_folder(), "kestrune.so");
+std::string place_host_program(const temp_folder& folder, const std::string& name) {
+    std::string file = hostkit::program_file_name(name);
+    std::string program = folder.copy_in(join_path(hostkit::executable_folder(), file), file);
+    folder.copy_in(hostkit::library_beside_program(), hostkit::library_file_name);
+#if !defined(_WIN32)
+    std::filesystem::permissions(program, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
 #endif
+    return program;
 }
 
 } // namespace kestrune::test

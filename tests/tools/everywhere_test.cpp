@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "hostkit/host_platform.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
 #include "tool_support.h"
@@ -119,18 +120,14 @@ TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
 // A host's folder as a musician has it: the program, the library, and machines that fault
 // among good ones in Gear/Psycle.
 TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
-    std::string bin = kestrune::test::executable_folder();
-    std::string fixtures = kestrune::test::join_path(bin, "fixtures");
     temp_folder dir;
-    std::string host = dir.copy_in(kestrune::test::host_program(),
-                                   fs::path(kestrune::test::host_program()).filename().string());
-    dir.copy_in(kestrune::test::library_path(),
-                fs::path(kestrune::test::library_path()).filename().string());
-    for (const auto& entry : fs::directory_iterator(fs::path(bin) / "Gear" / "Psycle")) {
+    std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
+    fs::path machines = fs::path(hostkit::executable_folder()) / "Gear" / "Psycle";
+    for (const auto& entry : fs::directory_iterator(machines)) {
         dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
     }
     for (const char* file : {render_fault_file, describe_fault_file}) {
-        dir.copy_in(kestrune::test::join_path(fixtures, file), std::string("Gear/Psycle/") + file);
+        dir.copy_in(kestrune::test::fixture_path(file), std::string("Gear/Psycle/") + file);
     }
 
     tool_result r = run_host({"check", "--json"}, host);

@@ -2,6 +2,7 @@
 // and what it keeps between two runs.
 #include <gtest/gtest.h>
 
+#include "hostkit/little_endian.h"
 #include "note_name.h"
 #include "render_plan.h"
 #include "state_file.h"
@@ -20,13 +21,9 @@ note_request note(unsigned char byte, int track, double at, std::optional<double
 }
 
 bytes blob(int version, int size, std::size_t data) {
-    bytes b;
-    for (int v : {version, size}) {
-        for (int i = 0; i < 4; ++i) {
-            b.push_back(static_cast<unsigned char>(static_cast<unsigned>(v) >> (8 * i)));
-        }
-    }
-    b.resize(b.size() + data, 0x5A);
+    bytes b(8 + data, 0x5A);
+    hostkit::write_le(&b[0], static_cast<unsigned>(version));
+    hostkit::write_le(&b[4], static_cast<unsigned>(size));
     return b;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hostkit/host_platform.h"
 #include "tests/support/test_paths.h"
 
 #if defined(_WIN32)
@@ -20,11 +21,7 @@ extern char** environ;
 namespace kestrune::test {
 
 std::string host_program() {
-#if defined(_WIN32)
-    return join_path(executable_folder(), "kestrune-host.exe");
-#else
-    return join_path(executable_folder(), "kestrune-host");
-#endif
+    return join_path(hostkit::executable_folder(), hostkit::program_file_name("kestrune-host"));
 }
 
 #if defined(_WIN32)

@@ -9,7 +9,6 @@
 // Command 0 clears the echoes.
 #include <cmath>
 #include <cstdio>
-#include <new>
 
 #include "delay_line.h"
 #include "demo_machine.h"
@@ -38,21 +37,11 @@ const kestrune::machine_description description{11,
 
 constexpr int longest_ms = 2000;
 
-class demo_delay final : public demo::demo_machine<demo_delay> {
+class demo_delay final : public demo::parameter_machine<demo_delay, param_count> {
 public:
-    demo_delay() {
-        for (int i = 0; i < param_count; ++i) {
-            value_[i] = params[i]->default_value;
-        }
-    }
+    demo_delay() : parameter_machine(params) {}
 
     void start_up() override { update_rate(); }
-
-    void set_parameter(int index, int value) override {
-        if (index >= 0 && index < param_count) {
-            value_[index] = demo::clamp_int(value, params[index]->lowest, params[index]->highest);
-        }
-    }
 
     void render_block(float* left, float* right, int count, int tracks) override {
         (void)tracks;
@@ -74,21 +63,10 @@ public:
 
     void silence() override { clear(); }
 
-    void load_data(unsigned char* buffer) override {
-        demo::load_values(buffer, param_count, [this](int i, int v) { set_parameter(i, v); });
-    }
-
-    void dump_data(unsigned char* buffer) override {
-        demo::dump_values(buffer, value_, param_count);
-    }
-
-    int data_size() override { return demo::state_size(param_count); }
-
     void user_command() override { clear(); }
 
     bool describe(char* text, int index, int value) override {
-        if (text == nullptr || index < 0 || index >= param_count || value < params[index]->lowest ||
-            value > params[index]->highest) {
+        if (!describable(text, index, value)) {
             return false;
         }
         constexpr std::size_t size = 128;
@@ -132,23 +110,10 @@ private:
         }
     }
 
-    int value_[param_count] = {};
     demo::delay_line lines_[2];
     int rate_ = 0;
 };
 
 } // namespace
 
-DEMO_EXPORT const kestrune::machine_description* GetInfo() {
-    return &description;
-}
-
-DEMO_EXPORT kestrune::machine* CreateMachine() {
-    return new (std::nothrow) demo_delay;
-}
-
-DEMO_EXPORT void DeleteMachine(kestrune::machine* m) {
-    if (m != nullptr) {
-        kestrune::destroy_through_destructor(m);
-    }
-}
+DEMO_MACHINE_EXPORTS(demo_delay, description)

@@ -1,93 +1,97 @@
-// What a demo machine needs to be a plain Psycle machine DLL on both builds: the exports'
-// linkage and the destructor slot. A demo machine derives from demo_machine<itself> and
-// declares its destructor as usual; DEMO_EXPORT marks "GetInfo", "CreateMachine" and
-// "DeleteMachine".
+// What the demo machines share: a base that keeps their parameter values in range and stores
+// them as their state, a clamp, and their three exports.
 //
 // The demo machines know nothing of Kestrune: they see only the machine interface, exactly as
 // the machines that users have been given by other people do.
 #pragma once
 
-#include "machine/machine_interface.h"
+#include <new>
 
-#if defined(_WIN32)
-#define DEMO_EXPORT extern "C" __declspec(dllexport)
-#else
-#define DEMO_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "machine/machine_interface.h"
+#include "tools/hostkit/hostkit/built_machine.h"
+#include "tools/hostkit/hostkit/little_endian.h"
 
 namespace demo {
-
-#if MACHINE_MSVC_DESTRUCTOR_SLOT
-// Slot 0 is MSVC's scalar deleting destructor: destroy, and free when flags has 1. A host
-// built by MSVC calls it this way, so the machine frees itself in its own runtime.
-template <class Derived>
-class demo_machine : public kestrune::machine {
-public:
-    void destroy(unsigned flags) override {
-        auto* self = static_cast<Derived*>(this);
-        if (flags & 1) {
-            delete self;
-        } else {
-            self->~Derived();
-        }
-    }
-
-protected:
-    ~demo_machine() = default; // reached only through destroy
-};
-#else
-template <class Derived>
-class demo_machine : public kestrune::machine {};
-#endif
 
 // Clamps a value into the inclusive range lo..hi.
 inline int clamp_int(int value, int lo, int hi) {
     return value < lo ? lo : (value > hi ? hi : value);
 }
 
-// Little-endian 32-bit integers in a state block; the machine's own format.
-inline void put_int(unsigned char* at, int value) {
-    auto bits = static_cast<unsigned>(value);
-    for (int i = 0; i < 4; ++i) {
-        at[i] = static_cast<unsigned char>(bits >> (8 * i));
+// A demo machine with Count parameters: each value starts at its default and stays in its
+// range. The state is the version word 1, then each value, all little-endian 32-bit integers;
+// a state that isn't ours leaves the values as they are.
+template <class Derived, int Count>
+class parameter_machine : public hostkit::built_machine<Derived> {
+public:
+    explicit parameter_machine(const kestrune::machine_parameter* const* params) : params_(params) {
+        for (int i = 0; i < Count; ++i) {
+            value_[i] = params_[i]->default_value;
+        }
     }
-}
 
-inline int get_int(const unsigned char* at) {
-    unsigned bits = 0;
-    for (int i = 0; i < 4; ++i) {
-        bits |= static_cast<unsigned>(at[i]) << (8 * i);
-    }
-    return static_cast<int>(bits);
-}
+    void set_parameter(int index, int value) override { store(index, value); }
 
-// Both demo machines store their state the same way: the version word 1, then each
-// parameter's value, all little-endian 32-bit integers.
-constexpr int state_version = 1;
-constexpr int state_size(int param_count) {
-    return 4 * (1 + param_count);
-}
+    void load_data(unsigned char* buffer) override {
+        if (buffer == nullptr || hostkit::read_le(buffer) != state_version) {
+            return;
+        }
+        for (int i = 0; i < Count; ++i) {
+            this->set_parameter(i, static_cast<int>(hostkit::read_le(buffer + 4 * (1 + i))));
+        }
+    }
 
-inline void dump_values(unsigned char* buffer, const int* values, int count) {
-    if (buffer == nullptr) {
-        return;
+    void dump_data(unsigned char* buffer) override {
+        if (buffer == nullptr) {
+            return;
+        }
+        hostkit::write_le(buffer, state_version);
+        for (int i = 0; i < Count; ++i) {
+            hostkit::write_le(buffer + 4 * (1 + i), static_cast<unsigned>(value_[i]));
+        }
     }
-    put_int(buffer, state_version);
-    for (int i = 0; i < count; ++i) {
-        put_int(buffer + 4 * (1 + i), values[i]);
-    }
-}
 
-// Hands each stored value to set(index, value); nothing when buffer holds no state of ours,
-// so the machine keeps its defaults.
-template <class Set>
-void load_values(const unsigned char* buffer, int count, Set set) {
-    if (buffer == nullptr || get_int(buffer) != state_version) {
-        return;
+    int data_size() override { return 4 * (1 + Count); }
+
+protected:
+    ~parameter_machine() = default;
+
+    // The value clamped into parameter index's range; false (and nothing kept) for an index
+    // that isn't one.
+    bool store(int index, int value) {
+        if (index < 0 || index >= Count) {
+            return false;
+        }
+        value_[index] = clamp_int(value, params_[index]->lowest, params_[index]->highest);
+        return true;
     }
-    for (int i = 0; i < count; ++i) {
-        set(i, get_int(buffer + 4 * (1 + i)));
+
+    // Whether describe has a text to write to and a value in parameter index's range.
+    bool describable(const char* text, int index, int value) const {
+        return text != nullptr && index >= 0 && index < Count && value >= params_[index]->lowest &&
+               value <= params_[index]->highest;
     }
-}
+
+    int value_[Count] = {};
+
+private:
+    static constexpr unsigned state_version = 1;
+    const kestrune::machine_parameter* const* params_;
+};
 
 } // namespace demo
+
+// The exports of a demo machine: its description, and a machine of machine_class made and
+// deleted.
+#define DEMO_MACHINE_EXPORTS(machine_class, description)                                           \
+    DLL_EXPORT const kestrune::machine_description* GetInfo() {                                    \
+        return &(description);                                                                     \
+    }                                                                                              \
+    DLL_EXPORT kestrune::machine* CreateMachine() {                                                \
+        return new (std::nothrow) machine_class;                                                   \
+    }                                                                                              \
+    DLL_EXPORT void DeleteMachine(kestrune::machine* m) {                                          \
+        if (m != nullptr) {                                                                        \
+            kestrune::destroy_through_destructor(m);                                               \
+        }                                                                                          \
+    }

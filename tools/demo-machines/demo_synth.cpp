@@ -15,7 +15,6 @@
 // State: a version (1) and the eight values in the machine's own ranges, little-endian.
 // Command 0 shows a short help text through the host's message box.
 #include <cstdio>
-#include <new>
 
 #include "demo_machine.h"
 #include "synth_voice.h"
@@ -70,21 +69,16 @@ struct voice {
     double velocity = 1.0;
 };
 
-class demo_synth final : public demo::demo_machine<demo_synth> {
+class demo_synth final : public demo::parameter_machine<demo_synth, param_count> {
 public:
-    demo_synth() {
-        for (int i = 0; i < param_count; ++i) {
-            value_[i] = params[i]->default_value;
-        }
-    }
+    demo_synth() : parameter_machine(params) {}
 
     void start_up() override { update_rate(); }
 
     void set_parameter(int index, int value) override {
-        if (index < 0 || index >= param_count) {
+        if (!store(index, value)) {
             return;
         }
-        value_[index] = demo::clamp_int(value, params[index]->lowest, params[index]->highest);
         if (index == p_cutoff || index == p_resonance) {
             coefficients_dirty_ = true;
         }
@@ -136,16 +130,6 @@ public:
         }
     }
 
-    void load_data(unsigned char* buffer) override {
-        demo::load_values(buffer, param_count, [this](int i, int v) { set_parameter(i, v); });
-    }
-
-    void dump_data(unsigned char* buffer) override {
-        demo::dump_values(buffer, value_, param_count);
-    }
-
-    int data_size() override { return demo::state_size(param_count); }
-
     void user_command() override {
         if (callback != nullptr) {
             callback->message(
@@ -157,8 +141,7 @@ public:
     }
 
     bool describe(char* text, int index, int value) override {
-        if (text == nullptr || index < 0 || index >= param_count || value < params[index]->lowest ||
-            value > params[index]->highest) {
+        if (!describable(text, index, value)) {
             return false;
         }
         constexpr std::size_t size = 128;
@@ -225,7 +208,6 @@ private:
         }
     }
 
-    int value_[param_count] = {};
     voice voices_[voice_count];
     demo::filter_coefficients coefficients_;
     bool coefficients_dirty_ = true;
@@ -234,16 +216,4 @@ private:
 
 } // namespace
 
-DEMO_EXPORT const kestrune::machine_description* GetInfo() {
-    return &description;
-}
-
-DEMO_EXPORT kestrune::machine* CreateMachine() {
-    return new (std::nothrow) demo_synth;
-}
-
-DEMO_EXPORT void DeleteMachine(kestrune::machine* m) {
-    if (m != nullptr) {
-        kestrune::destroy_through_destructor(m);
-    }
-}
+DEMO_MACHINE_EXPORTS(demo_synth, description)

@@ -2,12 +2,10 @@
 
 #include <filesystem>
 
-#include "system.h"
-
 namespace kestrune_host {
 
 std::string default_library_path() {
-    return (std::filesystem::path(hostkit::executable_folder()) / library_file_name()).string();
+    return hostkit::library_beside_program();
 }
 
 std::string machine_folder() {

@@ -6,19 +6,13 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "hostkit/little_endian.h"
+
 namespace kestrune_host {
 
 namespace {
 
 const std::string magic = "kestrune-state 1\n";
-
-int little_endian_int(const bytes& data, std::size_t at) {
-    unsigned bits = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        bits |= static_cast<unsigned>(data[at + i]) << (8 * i);
-    }
-    return static_cast<int>(bits);
-}
 
 // The next line of content from at, without its line feed; false when none is left.
 bool next_line(const bytes& content, std::size_t& at, std::string& line) {
@@ -45,8 +39,8 @@ bool check_blob(const bytes& stream, std::string& error) {
         error = "its machine data is cut short (" + std::to_string(stream.size()) + " bytes)";
         return false;
     }
-    int version = little_endian_int(stream, 0);
-    int size = little_endian_int(stream, 4);
+    int version = static_cast<int>(hostkit::read_le(&stream[0]));
+    int size = static_cast<int>(hostkit::read_le(&stream[4]));
     if (version != 1) {
         error = "its machine data has version " + std::to_string(version) + ", not 1";
         return false;

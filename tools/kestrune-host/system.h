@@ -5,9 +5,6 @@
 
 namespace kestrune_host {
 
-// The library's file name: kestrune.so natively, kestrune.dll on Windows.
-const char* library_file_name();
-
 // The CPU time this process has used so far, user and kernel, in seconds.
 double process_cpu_seconds();
 

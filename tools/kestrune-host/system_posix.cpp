@@ -5,10 +5,6 @@
 
 namespace kestrune_host {
 
-const char* library_file_name() {
-    return "kestrune.so";
-}
-
 double process_cpu_seconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);

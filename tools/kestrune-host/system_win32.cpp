@@ -5,10 +5,6 @@
 
 namespace kestrune_host {
 
-const char* library_file_name() {
-    return "kestrune.dll";
-}
-
 double process_cpu_seconds() {
     FILETIME created, ended, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hostkit/little_endian.h"
+
 namespace kestrune_host {
 
 namespace {
@@ -16,18 +18,10 @@ constexpr unsigned format_extensible = 0xfffe;
 // RIFF sizes are 32-bit: the data chunk may grow this far with the header in front of it.
 constexpr unsigned long long most_data_bytes = 0xffffffffull - 64;
 
-unsigned little(const unsigned char* at, int bytes) {
-    unsigned value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = value << 8 | at[i];
-    }
-    return value;
-}
-
 void put(std::vector<unsigned char>& out, unsigned value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
+    unsigned char le[4];
+    hostkit::write_le(le, value, bytes);
+    out.insert(out.end(), le, le + bytes);
 }
 
 struct wav_layout {
@@ -53,7 +47,7 @@ float sample_at(const unsigned char* at, const wav_layout& w) {
         return (static_cast<float>(at[0]) - 128.0f) / 128.0f;
     }
     // Signed integers: the bytes go to the top of 32 bits, so the sign lands where it belongs.
-    unsigned top = little(at, w.bits / 8) << (32 - w.bits);
+    unsigned top = hostkit::read_le(at, w.bits / 8) << (32 - w.bits);
     return static_cast<float>(static_cast<std::int32_t>(top) / 2147483648.0);
 }
 
@@ -61,12 +55,12 @@ bool read_layout(const std::vector<unsigned char>& fmt, wav_layout& w) {
     if (fmt.size() < 16) {
         return false;
     }
-    w.tag = little(&fmt[0], 2);
-    w.channels = static_cast<int>(little(&fmt[2], 2));
-    w.samples_per_second = static_cast<int>(little(&fmt[4], 4));
-    w.bits = static_cast<int>(little(&fmt[14], 2));
+    w.tag = hostkit::read_le(&fmt[0], 2);
+    w.channels = static_cast<int>(hostkit::read_le(&fmt[2], 2));
+    w.samples_per_second = static_cast<int>(hostkit::read_le(&fmt[4], 4));
+    w.bits = static_cast<int>(hostkit::read_le(&fmt[14], 2));
     if (w.tag == format_extensible && fmt.size() >= 26) {
-        w.tag = little(&fmt[24], 2); // the sub-format GUID starts with the plain tag
+        w.tag = hostkit::read_le(&fmt[24], 2); // the sub-format GUID starts with the plain tag
     }
     bool pcm = w.tag == format_pcm && (w.bits == 8 || w.bits == 16 || w.bits == 24 || w.bits == 32);
     bool floats = w.tag == format_float && (w.bits == 32 || w.bits == 64);
@@ -146,7 +140,7 @@ std::optional<stereo_sound> read_sound(const std::string& path, std::string& err
     const unsigned char* data = nullptr;
     std::size_t data_size = 0;
     for (std::size_t at = 12; at + 8 <= bytes.size() && data == nullptr;) {
-        std::size_t size = little(&bytes[at + 4], 4);
+        std::size_t size = hostkit::read_le(&bytes[at + 4], 4);
         std::size_t body = at + 8;
         std::size_t present = std::min(size, bytes.size() - body);
         if (std::memcmp(&bytes[at], "fmt ", 4) == 0) {

@@ -1,9 +1,11 @@
 // The Kestrune library as a host sees it: a module loaded by path, with its two exports.
+// (host_platform.h, included here, has the module and folder calls that hosts use with it.)
 #pragma once
 
 #include <string>
 
 #include "host/host_interface.h"
+#include "hostkit/host_platform.h"
 
 namespace hostkit {
 
@@ -36,12 +38,7 @@ private:
     collection_export collection_ = nullptr;
 };
 
-// Whether the module file at path is loaded in this process right now; nothing is loaded to
-// find out.
-bool module_is_loaded(const std::string& path);
-
-// The folder of the running program, where a host looks for the library and for Gear/Psycle;
-// "." when the platform can't say.
-std::string executable_folder();
+// The library beside the running program, as a host finds it.
+std::string library_beside_program();
 
 } // namespace hostkit

@@ -5,6 +5,7 @@
 namespace hostkit {
 
 int memory_outstream::write_bytes(const void* buffer, int size) {
+    sizes_.push_back(size);
     if (buffer == nullptr || size <= 0) {
         return 0;
     }
@@ -14,6 +15,7 @@ int memory_outstream::write_bytes(const void* buffer, int size) {
 }
 
 int memory_instream::read_bytes(void* buffer, int size) {
+    sizes_.push_back(size);
     if (buffer == nullptr || size <= 0) {
         return 0;
     }
@@ -30,20 +32,25 @@ int memory_instream::read_bytes(void* buffer, int size) {
 kestrune::host_outstream* memory_archive::output_stream(const char* name) {
     std::string key = name != nullptr ? name : "";
     requested_names.push_back(key);
+    ++output_requests;
+    if (!has_streams) {
+        return nullptr;
+    }
     bytes& target = entries[key];
     target.clear();
-    outputs_.push_back(std::make_unique<memory_outstream>(target));
+    outputs_.push_back(std::make_unique<memory_outstream>(target, writes));
     return outputs_.back().get();
 }
 
 kestrune::host_instream* memory_archive::input_stream(const char* name) {
     std::string key = name != nullptr ? name : "";
     requested_names.push_back(key);
+    ++input_requests;
     auto found = entries.find(key);
-    if (found == entries.end()) {
+    if (!has_streams || found == entries.end()) {
         return nullptr;
     }
-    inputs_.push_back(std::make_unique<memory_instream>(found->second));
+    inputs_.push_back(std::make_unique<memory_instream>(found->second, reads));
     return inputs_.back().get();
 }
 
