@@ -38,6 +38,18 @@ started_instance::~started_instance() {
     }
 }
 
+quiet_instance::quiet_instance(benchmark::State& state) : info(describe_quiet_machine()) {
+    if (!info) {
+        state.SkipWithError("the quiet machine can't be read");
+        return;
+    }
+    started = std::make_unique<started_instance>(*info);
+    plugin = started->plugin;
+    if (plugin == nullptr) {
+        state.SkipWithError("no instance");
+    }
+}
+
 machine_tree::machine_tree(int folders, int files_per_folder) {
     namespace fs = std::filesystem;
     std::string pattern = (fs::temp_directory_path() / "kestrune-bench-XXXXXX").string();

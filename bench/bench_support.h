@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <benchmark/benchmark.h>
+
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
 
@@ -28,6 +30,15 @@ public:
 
 private:
     host_master_info master_{125, 4, 44100, 5292};
+};
+
+// The quiet machine described, with a started instance, for one benchmark. When either can't be
+// had, plugin is null and the benchmark has been told to skip, with the reason.
+struct quiet_instance {
+    explicit quiet_instance(benchmark::State& state);
+    std::unique_ptr<machine_info> info;
+    std::unique_ptr<started_instance> started;
+    host_plugin* plugin = nullptr;
 };
 
 // A temporary folder tree of copies of the quiet machine, removed with the object.

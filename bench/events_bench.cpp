@@ -12,19 +12,17 @@ namespace {
 constexpr int tracks = 32;
 
 void take_events(benchmark::State& state) {
-    auto info = describe_quiet_machine();
-    if (!info) {
-        state.SkipWithError("the quiet machine can't be read");
+    quiet_instance quiet(state);
+    host_plugin* plugin = quiet.plugin;
+    if (plugin == nullptr) {
         return;
     }
-    started_instance instance(*info);
-    host_plugin* plugin = instance.plugin;
-    if (plugin == nullptr || plugin->global_values == nullptr || plugin->track_values == nullptr) {
-        state.SkipWithError("no instance");
+    if (plugin->global_values == nullptr || plugin->track_values == nullptr) {
+        state.SkipWithError("no value areas");
         return;
     }
     plugin->set_tracks(tracks);
-    const int globals = static_cast<int>(info->global_params.size());
+    const int globals = static_cast<int>(quiet.info->global_params.size());
     for (int i = 0; i < globals; ++i) {
         const int value = 1000 + 997 * i; // every one of them in range and not empty
         plugin->global_values[2 * i] = static_cast<unsigned char>(value & 255);
@@ -45,22 +43,16 @@ void take_events(benchmark::State& state) {
 }
 
 void value_text(benchmark::State& state) {
-    auto info = describe_quiet_machine();
-    if (!info) {
-        state.SkipWithError("the quiet machine can't be read");
-        return;
-    }
-    started_instance instance(*info);
-    if (instance.plugin == nullptr) {
-        state.SkipWithError("no instance");
+    quiet_instance quiet(state);
+    if (quiet.plugin == nullptr) {
         return;
     }
     // Argument 0: a global parameter (the machine answers no text, so the number is printed);
     // 1: the first track parameter (two hexadecimal bytes).
-    const int index = state.range(0) == 0 ? 7 : static_cast<int>(info->global_params.size());
+    const int index = state.range(0) == 0 ? 7 : static_cast<int>(quiet.info->global_params.size());
     int value = 0;
     for (auto _ : state) {
-        const char* text = instance.plugin->value_text(index, value);
+        const char* text = quiet.plugin->value_text(index, value);
         benchmark::DoNotOptimize(text);
         value = (value + 4099) & 0x7fff;
     }

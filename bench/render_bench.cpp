@@ -31,20 +31,14 @@ struct stereo_block {
 };
 
 void render_kestrune(benchmark::State& state) {
-    auto info = describe_quiet_machine();
-    if (!info) {
-        state.SkipWithError("the quiet machine can't be read");
-        return;
-    }
-    started_instance instance(*info);
-    if (instance.plugin == nullptr) {
-        state.SkipWithError("no instance");
+    quiet_instance quiet(state);
+    if (quiet.plugin == nullptr) {
         return;
     }
     const int count = static_cast<int>(state.range(0));
     stereo_block block(count);
     for (auto _ : state) {
-        bool sound = instance.plugin->render(block.inputs, block.outputs, count, 3);
+        bool sound = quiet.plugin->render(block.inputs, block.outputs, count, 3);
         benchmark::DoNotOptimize(sound);
         benchmark::ClobberMemory();
     }
