@@ -1,5 +1,7 @@
 #include "bench/bench_support.h"
 
+#include <benchmark/benchmark.h>
+
 #include <cstdlib>
 #include <filesystem>
 

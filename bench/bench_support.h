@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
+
+namespace benchmark {
+class State;
+} // namespace benchmark
 
 namespace kestrune::bench {
 
