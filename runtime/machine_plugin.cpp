@@ -1,6 +1,5 @@
 #include "runtime/machine_plugin.h"
 
-#include <cstdlib>
 #include <new>
 
 #include "runtime/about.h"

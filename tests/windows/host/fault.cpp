@@ -8,6 +8,24 @@
 // the host's own module).
 extern "C" __declspec(dllexport) volatile int fault_witness = 0;
 
+namespace {
+
+// A new instance of info, started with the host's master info; null when make_instance fails.
+// Reports both, and whether the start loaded the machine.
+host_view::plugin* started_instance(host_view::info* info, const char* machine_name) {
+    host_view::plugin* plugin = info->make_instance();
+    report::check(plugin != nullptr, "make_instance");
+    if (plugin == nullptr) {
+        return nullptr;
+    }
+    plugin->master = &session::master;
+    plugin->start(nullptr);
+    report::check(session::is_loaded(machine_name), "start loads the machine");
+    return plugin;
+}
+
+} // namespace
+
 int fault_guard(const char* machine_name) {
     session::library_session run;
     if (!session::open(run)) {
@@ -17,14 +35,10 @@ int fault_guard(const char* machine_name) {
     report::check_text(info->full_name, "Kestrune Fault Machine", "the fault machine is announced");
 
     for (int round = 1; round <= 2; ++round) {
-        host_view::plugin* plugin = info->make_instance();
-        report::check(plugin != nullptr, "make_instance");
+        host_view::plugin* plugin = started_instance(info, machine_name);
         if (plugin == nullptr) {
             break;
         }
-        plugin->master = &session::master;
-        plugin->start(nullptr);
-        report::check(session::is_loaded(machine_name), "start loads the machine");
         plugin->global_values[0] = 200;
         plugin->take_events();
 
@@ -51,14 +65,10 @@ int machine_fault(const char* machine_name, const char* call) {
                   "a generator with global parameters is announced");
     const bool in_describe = report::same_text(call, "describe");
     for (int round = 1; round <= 2; ++round) {
-        host_view::plugin* plugin = info->make_instance();
-        report::check(plugin != nullptr, "make_instance");
+        host_view::plugin* plugin = started_instance(info, machine_name);
         if (plugin == nullptr) {
             break;
         }
-        plugin->master = &session::master;
-        plugin->start(nullptr);
-        report::check(session::is_loaded(machine_name), "start loads the machine");
         report::check_text(plugin->value_text(1, 0), in_describe ? "" : "-100",
                            in_describe ? "value_text: the empty text after describe faults"
                                        : "value_text: the machine's value");
