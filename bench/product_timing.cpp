@@ -55,27 +55,23 @@ double thread_cpu_nanoseconds() {
 
 constexpr double round_nanoseconds = 200e6;
 
-// The median over rounds of the CPU nanoseconds per call of call(), made in batches of batch
-// calls until a round has lasted round_nanoseconds.
+// The CPU nanoseconds per call of call(), made in batches of batch calls until
+// round_nanoseconds have gone by.
 template <class Call>
-double median_per_call(int rounds, long batch, Call call) {
-    std::vector<double> per_call;
-    for (int round = 0; round < rounds; ++round) {
-        unsigned heard = 0;
-        long calls = 0;
-        const double start = thread_cpu_nanoseconds();
-        double spent = 0.0;
-        do {
-            for (long i = 0; i < batch; ++i) {
-                heard += call() ? 1u : 0u;
-            }
-            calls += batch;
-            spent = thread_cpu_nanoseconds() - start;
-        } while (spent < round_nanoseconds);
-        sink = sink + heard;
-        per_call.push_back(spent / static_cast<double>(calls));
-    }
-    return median_of(per_call);
+double one_round(long batch, Call call) {
+    unsigned heard = 0;
+    long calls = 0;
+    const double start = thread_cpu_nanoseconds();
+    double spent = 0.0;
+    do {
+        for (long i = 0; i < batch; ++i) {
+            heard += call() ? 1u : 0u;
+        }
+        calls += batch;
+        spent = thread_cpu_nanoseconds() - start;
+    } while (spent < round_nanoseconds);
+    sink = sink + heard;
+    return spent / static_cast<double>(calls);
 }
 
 struct stereo_block {
@@ -104,22 +100,31 @@ void time_render(host_plugin* plugin, int rounds) {
     for (int count : block_sizes) {
         stereo_block block(count);
         const long calls = 1000000L / (count + 31); // a batch: about a millisecond
-        const double ours = median_per_call(
-            rounds, calls, [&] { return plugin->render(block.inputs, block.outputs, count, 3); });
-        const double fused = median_per_call(rounds, calls, [&] {
-            return ideal_render(block.inputs[0], block.inputs[1], block.outputs[0],
-                                block.outputs[1], count);
-        });
-        const double channels = median_per_call(rounds, calls, [&] {
-            return ideal_render_channels(block.inputs[0], block.inputs[1], block.outputs[0],
-                                         block.outputs[1], count);
-        });
-        // render's own scaling without the machine call: what the call and the guard cost.
-        const double kernels = median_per_call(rounds, calls, [&] {
-            scale_to_machine(block.inputs[0], block.inputs[1], block.outputs[0], block.outputs[1],
-                             count);
-            return scale_to_host(block.outputs[0], block.outputs[1], count);
-        });
+        // The four take turns round by round, so that a change in the machine's load falls on
+        // all of them alike.
+        std::vector<double> ours_rounds, fused_rounds, channels_rounds, kernels_rounds;
+        for (int round = 0; round < rounds; ++round) {
+            ours_rounds.push_back(one_round(
+                calls, [&] { return plugin->render(block.inputs, block.outputs, count, 3); }));
+            fused_rounds.push_back(one_round(calls, [&] {
+                return ideal_render(block.inputs[0], block.inputs[1], block.outputs[0],
+                                    block.outputs[1], count);
+            }));
+            channels_rounds.push_back(one_round(calls, [&] {
+                return ideal_render_channels(block.inputs[0], block.inputs[1], block.outputs[0],
+                                             block.outputs[1], count);
+            }));
+            // render's own scaling without the machine call: what the call and the guard cost.
+            kernels_rounds.push_back(one_round(calls, [&] {
+                scale_to_machine(block.inputs[0], block.inputs[1], block.outputs[0],
+                                 block.outputs[1], count);
+                return scale_to_host(block.outputs[0], block.outputs[1], count);
+            }));
+        }
+        const double ours = median_of(ours_rounds);
+        const double kernels = median_of(kernels_rounds);
+        const double fused = median_of(fused_rounds);
+        const double channels = median_of(channels_rounds);
         const double ideal = std::min(fused, channels);
         char label[64];
         std::snprintf(label, sizeof label, "render, block of %d", count);
@@ -144,10 +149,14 @@ void time_take_events(host_plugin* plugin, int globals, int rounds) {
         record[1] = 0x40; // command word 0x0C40
         record[2] = 0x0C;
     }
-    const double ours = median_per_call(rounds, 1000, [&] {
-        plugin->take_events();
-        return true;
-    });
+    std::vector<double> per_call;
+    for (int round = 0; round < rounds; ++round) {
+        per_call.push_back(one_round(1000, [&] {
+            plugin->take_events();
+            return true;
+        }));
+    }
+    const double ours = median_of(per_call);
     char label[64];
     std::snprintf(label, sizeof label, "take_events, %d changed words, %d tracks", globals, tracks);
     print_row(label, ours, 0.0);
