@@ -22,7 +22,7 @@ void take_events(benchmark::State& state) {
         return;
     }
     plugin->set_tracks(tracks);
-    const int globals = static_cast<int>(quiet.info->global_params.size());
+    const int globals = static_cast<int>(quiet.info->global_params().size());
     for (int i = 0; i < globals; ++i) {
         const int value = 1000 + 997 * i; // every one of them in range and not empty
         plugin->global_values[2 * i] = static_cast<unsigned char>(value & 255);
@@ -49,7 +49,8 @@ void value_text(benchmark::State& state) {
     }
     // Argument 0: a global parameter (the machine answers no text, so the number is printed);
     // 1: the first track parameter (two hexadecimal bytes).
-    const int index = state.range(0) == 0 ? 7 : static_cast<int>(quiet.info->global_params.size());
+    const int index =
+        state.range(0) == 0 ? 7 : static_cast<int>(quiet.info->global_params().size());
     int value = 0;
     for (auto _ : state) {
         const char* text = quiet.plugin->value_text(index, value);

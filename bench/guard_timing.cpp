@@ -1,10 +1,11 @@
-// kestrune_guard_timing: what the fault guard adds to one machine call, without Google
-// Benchmark, so that it builds for the Windows flavour too (time it under Wine where Wine runs
-// directly; timings taken under emulation say nothing). It makes the same call into the quiet
-// machine, which does nothing, bare and through guarded_machine, in rounds of ten million, and
-// prints the median of seven rounds of each.
+// kestrune_timing: render against the ideal kernel and take_events (product_timing.cpp), then
+// what the fault guard adds to one machine call, without Google Benchmark, so that it builds
+// for the Windows flavour too (time it under Wine where Wine runs directly; timings taken under
+// emulation say nothing). For the guard it makes the same call into the quiet machine, which
+// does nothing, bare and through guarded_machine, in rounds of ten million, and prints the
+// median of seven rounds of each.
 //
-//   kestrune_guard_timing [rounds]      (the quiet machine is bench/quiet_machine.dll beside it)
+//   kestrune_timing [rounds]      (the quiet machine is bench/quiet_machine.dll beside it)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/product_timing.h"
 #include "platform/platform.h"
 #include "runtime/guarded_machine.h"
 
@@ -41,12 +43,15 @@ double nanoseconds_per_call(Loop loop) {
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
     rounds = rounds < 1 ? 1 : rounds;
+    if (!kestrune::bench::print_product_timings(rounds)) {
+        return 1;
+    }
     std::string path = kestrune::bench::quiet_machine_path();
     kestrune::platform::module_handle library = kestrune::platform::load_library(path.c_str());
     auto create = reinterpret_cast<kestrune::create_machine_function>(
         kestrune::platform::find_export(library, kestrune::create_machine_export));
     if (create == nullptr) {
-        std::fprintf(stderr, "kestrune_guard_timing: can't load %s\n", path.c_str());
+        std::fprintf(stderr, "kestrune_timing: can't load %s\n", path.c_str());
         return 1;
     }
     opaque_target = create();
@@ -65,7 +70,7 @@ int main(int argc, char** argv) {
                 returned += calls.set_parameter(3, static_cast<int>(i)) ? 1 : 0;
             }
             if (returned != calls_per_round) {
-                std::fprintf(stderr, "kestrune_guard_timing: a call faulted\n");
+                std::fprintf(stderr, "kestrune_timing: a call faulted\n");
             }
         }));
     }

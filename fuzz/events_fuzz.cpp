@@ -24,10 +24,10 @@ public:
     void set_parameter(int index, int value) override {
         FUZZ_CHECK(index > last_parameter);
         last_parameter = index;
-        FUZZ_CHECK(index < static_cast<int>(source->host_params->size()));
+        FUZZ_CHECK(index < static_cast<int>(source->host_params.size()));
         FUZZ_CHECK(index < source->machine_param_count);
         const machine_parameter* own = source->machine_params[index];
-        const host_parameter* host = (*source->host_params)[static_cast<std::size_t>(index)];
+        const host_parameter* host = source->host_params[static_cast<std::size_t>(index)];
         FUZZ_CHECK(own != nullptr && host != nullptr);
         const int written = static_cast<int>(source->layout->read(index));
         FUZZ_CHECK(written != host->empty_value);
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     std::unique_ptr<machine_info> info(
         build_machine_info(made.description, "fuzz.dll", make_machine_plugin));
     FUZZ_CHECK(info != nullptr);
-    value_layout layout(info->global_params);
-    FUZZ_CHECK(layout.count == static_cast<int>(info->global_params.size()));
+    value_layout layout(info->global_params());
+    FUZZ_CHECK(layout.count == static_cast<int>(info->global_params().size()));
     if (layout.values != nullptr) {
         std::vector<unsigned char> values =
             in.ConsumeBytes<unsigned char>(static_cast<std::size_t>(layout.size));
@@ -95,12 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     event_source source;
     source.layout = &layout;
-    source.host_params = &info->global_params;
+    source.host_params = info->global_params();
     // The machine as loaded may have fewer parameters than its description had at the scan.
     const int own_count = made.used_count();
     source.machine_params = own_count > 0 ? made.description.params : nullptr;
     source.machine_param_count = own_count > 0 ? in.ConsumeIntegralInRange<int>(0, own_count) : 0;
-    const bool generator = !info->track_params.empty();
+    const bool generator = !info->track_params().empty();
     source.track_area = generator ? tracks : nullptr;
     source.track_records = generator ? track_records : 0;
     source.track_count = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-2, track_records + 2)
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
     FUZZ_CHECK(target.notes == expected_notes);
 
-    const int globals = static_cast<int>(info->global_params.size());
+    const int globals = static_cast<int>(info->global_params().size());
     for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
         const int index = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-2, globals + 3)
                                            : in.ConsumeIntegral<int>();

@@ -50,18 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     FUZZ_CHECK(info != nullptr); // a few dozen parameters never run out of memory
 
     const int count = made.used_count();
-    FUZZ_CHECK(info->global_params.size() == static_cast<std::size_t>(count));
+    FUZZ_CHECK(info->global_params().size() == static_cast<std::size_t>(count));
     FUZZ_CHECK(info->name_record_count == count);
     for (int i = 0; i < count; ++i) {
-        check_parameter(*info->global_params[static_cast<std::size_t>(i)],
+        check_parameter(*info->global_params()[static_cast<std::size_t>(i)],
                         made.description.params[i],
                         info->name_records[static_cast<std::size_t>(i)]);
     }
 
     const bool generator = made.description.kind_flags == 3;
     FUZZ_CHECK(info->kind == (generator ? 1 : 2));
-    FUZZ_CHECK(info->track_params.size() == (generator ? 2u : 0u));
-    for (const host_parameter* p : info->track_params) {
+    FUZZ_CHECK(info->track_params().size() == (generator ? 2u : 0u));
+    for (const host_parameter* p : info->track_params()) {
         FUZZ_CHECK(!valid(*p, p->empty_value));
     }
 

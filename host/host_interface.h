@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
 namespace kestrune {
 
@@ -90,8 +89,53 @@ public:
     virtual ~host_factory() = default; // last; Kestrune never destroys the host's objects
 };
 
+// A read-only view of one of a description's parameter lists, in the list's order. It borrows
+// the description's storage and is valid while the description's lists stay as they are.
+class param_list {
+public:
+    param_list() = default;
+    param_list(host_parameter* const* first, host_parameter* const* last) noexcept
+        : first_(first), last_(last) {}
+    std::size_t size() const noexcept { return static_cast<std::size_t>(last_ - first_); }
+    bool empty() const noexcept { return first_ == last_; }
+    // Parameter i; the caller checks that i is below size().
+    host_parameter* operator[](std::size_t i) const noexcept { return first_[i]; }
+    host_parameter* const* begin() const noexcept { return first_; }
+    host_parameter* const* end() const noexcept { return last_; }
+
+private:
+    host_parameter* const* first_ = nullptr;
+    host_parameter* const* last_ = nullptr;
+};
+
+// The pointers that the three lists of a description with n global and m track parameters take.
+constexpr std::size_t list_slots(std::size_t n, std::size_t m) {
+    return 2 * n + 3 * m;
+}
+
 // One plug-in description, as the host lists it. Kestrune's machine_info derives from it and
 // owns everything that the fields point to; the host only reads the fields.
+//
+// The three lists. The host declares global_params, track_params and attribute_list as its own
+// std::vector of pointers and reads them in place, never changing them. MSVC's release builds
+// lay such a vector out in one of three shapes: {first, last, end} (Visual Studio 2012 and
+// later), {allocator, first, last, end} (2005 and 2008) and {first, last, end, allocator}
+// (2010). So the twelve words after identity_uri are laid out to read right in all three: with
+// P one array of 2n + 3m pointers (the n global parameters twice over, then the m track
+// parameters three times over),
+//
+//   word   0    1      2       3       4           5            6 to 11
+//   value  P    P+n    P+2n    P+2n    P+2n+m      P+2n+2m      P+2n+3m
+//
+//   12 bytes, {first,last,end}:       global 0-2, track 3-5,  attributes 6-8 (empty)
+//   16 bytes, {alloc,first,last,end}: global 0-3, track 4-7,  attributes 8-11 (empty)
+//   16 bytes, {first,last,end,alloc}: global 0-3, track 4-7,  attributes 8-11 (empty)
+//
+// Every reading finds the same parameters in the same order, and every end at or past its last.
+// The allocator words are never read (MSVC's allocator is empty). A host built with the
+// 12-byte shape sees an 84-byte record; the record itself is 96 bytes. MSVC's debug builds
+// (checked iterators, a proxy pointer first) are not covered. Kestrune itself reads the lists
+// only through global_params() and track_params().
 class host_info {
 public:
     // 0: called by the host, between setup and the collection's release, to create an
@@ -113,9 +157,46 @@ public:
     const char* command_list = nullptr; // menu entries split by "\n"; entry i runs command i
     void* library_link = nullptr;       // always null: the host never sees the machine's DLL
     const char* identity_uri = nullptr; // how songs refer to this description
-    std::vector<host_parameter*> global_params;  // one per machine parameter, in its order
-    std::vector<host_parameter*> track_params;   // a generator's Note and Note Command
-    std::vector<host_attribute*> attribute_list; // always empty
+    // The three lists, as laid out above; all null when there are no parameters. Word 0: the
+    // first global parameter; 1: the first copy's end; 2 and 3: the first track parameter;
+    // 4: the first copy's end; 5: the second copy's end; 6 to 11: the end of P, the empty
+    // attribute list's every pointer. Written only by lay_out_lists.
+    host_parameter** list_words[12] = {};
+
+    // One per machine parameter, in its order.
+    param_list global_params() const noexcept { return {list_words[0], list_words[1]}; }
+    // A generator's Note and Note Command; none for an effect.
+    param_list track_params() const noexcept { return {list_words[3], list_words[4]}; }
+    // Always 0: Kestrune announces no attributes.
+    std::size_t attribute_count() const noexcept {
+        return static_cast<std::size_t>(list_words[7] - list_words[6]);
+    }
+
+    // Lays the lists out for n global and m track parameters, all null, in storage: P above,
+    // list_slots(n, m) pointers that the caller owns and keeps while the lists are read (null
+    // when both are 0).
+    void lay_out_lists(host_parameter** storage, std::size_t n, std::size_t m) noexcept {
+        for (std::size_t i = 0; i < list_slots(n, m); ++i)
+            storage[i] = nullptr;
+        host_parameter** const tracks = storage + 2 * n;
+        host_parameter** const words[12] = {storage,        storage + n,    tracks,
+                                            tracks,         tracks + m,     tracks + 2 * m,
+                                            tracks + 3 * m, tracks + 3 * m, tracks + 3 * m,
+                                            tracks + 3 * m, tracks + 3 * m, tracks + 3 * m};
+        for (std::size_t w = 0; w < 12; ++w)
+            list_words[w] = words[w];
+    }
+    // Sets global parameter i (below n) in both its copies.
+    void set_global_param(std::size_t i, host_parameter* p) noexcept {
+        list_words[0][i] = p;
+        list_words[1][i] = p;
+    }
+    // Sets track parameter i (below m) in its three copies.
+    void set_track_param(std::size_t i, host_parameter* p) noexcept {
+        list_words[3][i] = p;
+        list_words[4][i] = p;
+        list_words[5][i] = p;
+    }
 };
 
 // One running plug-in instance. Kestrune's machine_plugin derives from it. The host calls the
@@ -216,16 +297,14 @@ static_assert(offsetof(host_parameter, default_value) == 28);
 static_assert(offsetof(host_master_info, ticks_per_beat) == 4);
 static_assert(offsetof(host_master_info, samples_per_second) == 8);
 static_assert(offsetof(host_master_info, samples_per_tick) == 12);
-static_assert(sizeof(std::vector<host_parameter*>) == 12,
-              "the host reads each list as three pointers: first, last, end of storage");
 static_assert(offsetof(host_info, kind) == 4 && offsetof(host_info, interface_version) == 8);
 static_assert(offsetof(host_info, flags) == 12 && offsetof(host_info, fewest_tracks) == 16);
 static_assert(offsetof(host_info, most_tracks) == 20 && offsetof(host_info, full_name) == 24);
 static_assert(offsetof(host_info, short_label) == 28 && offsetof(host_info, author) == 32);
 static_assert(offsetof(host_info, command_list) == 36 && offsetof(host_info, library_link) == 40);
-static_assert(offsetof(host_info, identity_uri) == 44 && offsetof(host_info, global_params) == 48);
-static_assert(offsetof(host_info, track_params) == 60 && offsetof(host_info, attribute_list) == 72);
-static_assert(sizeof(host_info) == 84);
+static_assert(offsetof(host_info, identity_uri) == 44 && offsetof(host_info, list_words) == 48);
+static_assert(sizeof(host_info::list_words) == 48, "twelve 32-bit words after identity_uri");
+static_assert(sizeof(host_info) == 96, "the 12-byte-list hosts read the first 84 bytes");
 static_assert(offsetof(host_plugin, global_values) == 4 &&
               offsetof(host_plugin, track_values) == 8);
 static_assert(offsetof(host_plugin, attribute_values) == 12);

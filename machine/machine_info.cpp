@@ -100,8 +100,6 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
     if (!info.name_records)
         return false;
     info.name_record_count = count;
-    // Reserved once, so that appending below never allocates (nor throws).
-    info.global_params.reserve(static_cast<std::size_t>(count));
 
     const machine_parameter none{nullptr, nullptr, 0, 0, 0, 0};
     for (int i = 0; i < count; ++i) {
@@ -110,7 +108,7 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
         host_parameter* p = new_parameter(word_template);
         if (!p)
             return false;
-        info.global_params.push_back(p);
+        info.set_global_param(static_cast<std::size_t>(i), p);
         if (mp.flags == 2)
             p->flags = 2;
         convert_range(mp, *p);
@@ -125,17 +123,16 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
 
 // A generator's two track parameters: the note, then the note command.
 bool add_track_parameters(machine_info& info) {
-    info.track_params.reserve(2);
     host_parameter* note = new_parameter(note_template);
     if (!note)
         return false;
-    info.track_params.push_back(note);
+    info.set_track_param(0, note);
     note->flags = 4;
 
     host_parameter* command = new_parameter(word_template);
     if (!command)
         return false;
-    info.track_params.push_back(command);
+    info.set_track_param(1, command);
     command->lowest = 1;
     command->highest = 0xffff;
     command->empty_value = 0;
@@ -180,6 +177,12 @@ bool fill_machine_info(machine_info& info, const machine_description& descriptio
     info.library_path = text_or_empty(path);
     info.library_link = nullptr;
 
+    // Room for every parameter first, so that each one belongs to the description the moment
+    // it exists, and a failure halfway frees what was made.
+    const bool has_globals = description.param_count > 0 && description.params != nullptr;
+    const std::size_t globals = has_globals ? static_cast<std::size_t>(description.param_count) : 0;
+    if (!info.make_lists(globals, generator ? 2 : 0))
+        return false;
     if (!add_global_parameters(info, description))
         return false;
 
@@ -212,12 +215,35 @@ host_plugin* machine_info::make_instance() noexcept {
 }
 
 machine_info::~machine_info() {
-    for (host_parameter* p : global_params)
+    // The texts, the name records and the lists' storage go with the members.
+    free_lists();
+}
+
+void machine_info::free_lists() noexcept {
+    for (host_parameter* p : global_params())
         delete p;
-    for (host_parameter* p : track_params)
+    for (host_parameter* p : track_params())
         delete p;
-    // attribute_list is always empty: Kestrune announces no attributes. The texts, the name
-    // records and the lists' storage go with the members.
+    lay_out_lists(nullptr, 0, 0);
+    list_storage.reset();
+}
+
+bool machine_info::make_lists(std::size_t n, std::size_t m) noexcept {
+    free_lists();
+    // Limited like the name records, so that an absurd count is an out-of-memory answer on
+    // every build; the sum can't overflow, as each count is checked first.
+    constexpr auto most =
+        static_cast<std::size_t>(largest_name_table / (5 * sizeof(host_parameter*)));
+    if (n > most || m > most)
+        return false;
+    const std::size_t slots = list_slots(n, m);
+    if (slots == 0)
+        return true;
+    list_storage.reset(new (std::nothrow) host_parameter*[slots]);
+    if (!list_storage)
+        return false;
+    lay_out_lists(list_storage.get(), n, m);
+    return true;
 }
 
 machine_info* build_machine_info(const machine_description& description, const char* path,

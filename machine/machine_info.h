@@ -3,6 +3,7 @@
 // is its own copy, so the DLL can be unloaded right after.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -41,8 +42,14 @@ public:
     host_plugin* make_instance() noexcept override;
     // Descriptions aren't stored in songs: always false, and the archive isn't touched.
     bool store_description(host_archive* archive) noexcept override;
-    // Frees the texts, the name records and every host_parameter in the three lists.
+    // Frees the texts, the name records, every host_parameter in the lists and the lists.
     ~machine_info() override;
+
+    // Gives the lists room for n global and m track parameters, all null until set with
+    // set_global_param and set_track_param; the parameters set from then on are this
+    // description's own. Any earlier lists are freed with their parameters. Answers false, and
+    // leaves the lists empty, when memory is short.
+    bool make_lists(std::size_t n, std::size_t m) noexcept;
 
     instance_maker make_plugin = nullptr; // what make_instance calls
     std::string full_name_text;
@@ -55,6 +62,11 @@ public:
     // points into it, so the pointers stay valid for the life of the description.
     std::unique_ptr<param_name_record[]> name_records;
     int name_record_count = 0;
+    // P, the one array that the three lists point into (host_interface.h); null when empty.
+    std::unique_ptr<host_parameter*[]> list_storage;
+
+private:
+    void free_lists() noexcept;
 };
 
 // Converts a machine's description into a new, complete machine_info for the DLL at path (a

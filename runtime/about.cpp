@@ -42,7 +42,7 @@ std::string about_text(const machine_info& info, const machine_fault& fault) {
     text += "\n\nPath:\t\t";
     text += info.library_path;
     text += "\n\nNumParams:\t";
-    text += std::to_string(static_cast<int>(info.global_params.size()));
+    text += std::to_string(static_cast<int>(info.global_params().size()));
     if (fault.call != nullptr) {
         text += "\n\nFaulted:\t";
         text += fault.call;

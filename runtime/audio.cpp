@@ -38,6 +38,11 @@ std::uint32_t scale_channel_back(float* samples, int count) {
     return heard;
 }
 
+// Up to this many samples both channels go in one pass: a loop's set-up and overlap check
+// once instead of twice. Longer blocks go one channel at a time: four streams at once then
+// cost more in the caches than the second loop does (measured at 4096, both builds).
+constexpr int fused_block = 2048;
+
 } // namespace
 
 bool is_sound(float sample) {
@@ -46,12 +51,28 @@ bool is_sound(float sample) {
 
 void scale_to_machine(const float* in_left, const float* in_right, float* out_left,
                       float* out_right, int count) {
-    scale_channel_in(in_left, out_left, count);
-    scale_channel_in(in_right, out_right, count);
+    if (in_left == nullptr || in_right == nullptr || count > fused_block) {
+        scale_channel_in(in_left, out_left, count);
+        scale_channel_in(in_right, out_right, count);
+        return;
+    }
+    for (int k = 0; k < count; ++k) {
+        out_left[k] = in_left[k] * machine_scale;
+        out_right[k] = in_right[k] * machine_scale;
+    }
 }
 
 bool scale_to_host(float* left, float* right, int count) {
-    std::uint32_t heard = scale_channel_back(left, count) | scale_channel_back(right, count);
+    if (count > fused_block) {
+        std::uint32_t heard = scale_channel_back(left, count) | scale_channel_back(right, count);
+        return (heard & exponent_bits) != 0;
+    }
+    std::uint32_t heard = 0;
+    for (int k = 0; k < count; ++k) {
+        left[k] *= host_scale;
+        right[k] *= host_scale;
+        heard |= bits_of(left[k]) | bits_of(right[k]);
+    }
     return (heard & exponent_bits) != 0;
 }
 

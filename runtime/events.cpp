@@ -13,7 +13,7 @@ constexpr int note_off_byte = 255;
 constexpr int machine_note_off = 120;
 
 int global_count(const event_source& source) {
-    return source.host_params != nullptr ? static_cast<int>(source.host_params->size()) : 0;
+    return static_cast<int>(source.host_params.size());
 }
 
 // The host parameter and machine parameter of global index, or false when either is missing.
@@ -23,7 +23,7 @@ bool parameter_pair(const event_source& source, int index, const host_parameter*
         source.machine_params == nullptr) {
         return false;
     }
-    host = (*source.host_params)[static_cast<std::size_t>(index)];
+    host = source.host_params[static_cast<std::size_t>(index)];
     own = source.machine_params[index];
     return host != nullptr && own != nullptr;
 }

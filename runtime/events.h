@@ -17,8 +17,8 @@ constexpr int text_buffer_size = 128;
 
 // What an instance hands the event functions: its value areas and both sides' parameters.
 struct event_source {
-    const value_layout* layout = nullptr;                      // the global value area
-    const std::vector<host_parameter*>* host_params = nullptr; // G global parameters
+    const value_layout* layout = nullptr; // the global value area
+    param_list host_params;               // G global parameters
     // The machine's parameters as it described them when it was loaded. It may have fewer
     // than G (its DLL was replaced after the scan) or null entries: those aren't reached.
     const machine_parameter* const* machine_params = nullptr;

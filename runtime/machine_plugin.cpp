@@ -22,8 +22,8 @@ Function export_of(platform::module_handle library, const char* name) {
 // --- Construction and destruction -----------------------------------------------------------
 
 machine_plugin::machine_plugin(const machine_info& owner) noexcept
-    : info(&owner), layout(owner.global_params) {
-    std::size_t params = owner.track_params.size();
+    : info(&owner), layout(owner.global_params()) {
+    std::size_t params = owner.track_params().size();
     if (params > 0 && params < 0x10000) {
         int records = static_cast<int>(params) * track_records_per_param;
         track_area.reset(new (
@@ -43,8 +43,8 @@ machine_plugin* machine_plugin::create(const machine_info& owner) noexcept {
         return nullptr;
     }
     // Without its value areas the host would write its values through a null pointer.
-    if ((!owner.global_params.empty() && instance->layout.values == nullptr) ||
-        (!owner.track_params.empty() && instance->track_area == nullptr)) {
+    if ((!owner.global_params().empty() && instance->layout.values == nullptr) ||
+        (!owner.track_params().empty() && instance->track_area == nullptr)) {
         delete instance;
         return nullptr;
     }
@@ -140,7 +140,7 @@ void machine_plugin::store_state(host_archive* archive) noexcept {
 event_source machine_plugin::events() const {
     event_source source;
     source.layout = &layout;
-    source.host_params = &info->global_params;
+    source.host_params = info->global_params();
     source.machine_params = machine_params;
     source.machine_param_count = machine_param_count;
     source.track_area = track_area.get();

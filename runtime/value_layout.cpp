@@ -4,7 +4,7 @@
 
 namespace kestrune {
 
-value_layout::value_layout(const std::vector<host_parameter*>& params) noexcept {
+value_layout::value_layout(param_list params) noexcept {
     if (params.empty() || params.size() > 0x7fffffffu / 2) {
         return;
     }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "host/host_interface.h"
 
@@ -16,7 +15,7 @@ public:
     value_layout() = default;
     // Lays out the values of params. Never throws: when memory is short, or a parameter has a
     // kind other than 0 to 3, the layout is abandoned and has no offsets and no value area.
-    explicit value_layout(const std::vector<host_parameter*>& params) noexcept;
+    explicit value_layout(param_list params) noexcept;
     value_layout(const value_layout&) = delete;
     value_layout& operator=(const value_layout&) = delete;
 

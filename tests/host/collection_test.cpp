@@ -104,7 +104,7 @@ TEST(FolderScan, NoMachineStaysLoadedAndDescriptionsOutliveTheirDll) {
     EXPECT_EQ(collection->infos[0].get(), factory.announced[0]);
     EXPECT_STREQ("Scan Effect\tFX 2", factory.announced[0]->full_name);
     EXPECT_STREQ("Scan Generator", factory.announced[1]->full_name);
-    EXPECT_STREQ("Power", factory.announced[1]->global_params.at(0)->title);
+    EXPECT_STREQ("Power", factory.announced[1]->global_params()[0]->title);
     EXPECT_EQ(generator, collection->infos[1]->library_path);
     collection->release();
 }

@@ -202,10 +202,10 @@ TEST(machine_info_out_of_memory, every_allocation_failing_gives_null_and_leaks_n
         }
         ASSERT_NE(a.info, nullptr);
         EXPECT_EQ(a.made, whole.made);
-        EXPECT_EQ(a.info->global_params.size(), 3u);
-        EXPECT_EQ(a.info->track_params.size(), 2u);
+        EXPECT_EQ(a.info->global_params().size(), 3u);
+        EXPECT_EQ(a.info->track_params().size(), 2u);
         EXPECT_STREQ(a.info->identity_uri, "@kestrune.org/quillon/Kestrune+Fault+Injection+Synth");
-        EXPECT_STREQ(a.info->global_params[2]->title, "A very long title of forty char");
+        EXPECT_STREQ(a.info->global_params()[2]->title, "A very long title of forty char");
         EXPECT_EQ(destroy(a.info), a.left_live);
     }
 }

@@ -73,9 +73,9 @@ TEST(machine_info, construction_state) {
     EXPECT_EQ(info.command_list, nullptr);
     EXPECT_EQ(info.library_link, nullptr);
     EXPECT_EQ(info.identity_uri, nullptr);
-    EXPECT_TRUE(info.global_params.empty());
-    EXPECT_TRUE(info.track_params.empty());
-    EXPECT_TRUE(info.attribute_list.empty());
+    EXPECT_TRUE(info.global_params().empty());
+    EXPECT_TRUE(info.track_params().empty());
+    EXPECT_EQ(info.attribute_count(), 0u);
     EXPECT_TRUE(info.full_name_text.empty() && info.library_path.empty() &&
                 info.identity_uri_text.empty() && info.command_list_text.empty());
     EXPECT_EQ(info.name_records, nullptr);
@@ -88,11 +88,11 @@ TEST(machine_info, generator_has_tracks_and_two_track_parameters) {
     EXPECT_EQ(info->kind, 1);
     EXPECT_EQ(info->fewest_tracks, 8);
     EXPECT_EQ(info->most_tracks, 32);
-    ASSERT_EQ(info->track_params.size(), 2u);
-    expect_parameter(info->track_params[0], 0, "Note", "Note", 1, 156, 0, 4, 0);
-    expect_parameter(info->track_params[1], 3, "Note Command", "Note Command", 1, 65535, 0, 0,
+    ASSERT_EQ(info->track_params().size(), 2u);
+    expect_parameter(info->track_params()[0], 0, "Note", "Note", 1, 156, 0, 4, 0);
+    expect_parameter(info->track_params()[1], 3, "Note Command", "Note Command", 1, 65535, 0, 0,
                      65535);
-    EXPECT_TRUE(info->global_params.empty());
+    EXPECT_TRUE(info->global_params().empty());
 }
 
 TEST(machine_info, anything_but_3_is_an_effect_without_tracks) {
@@ -103,8 +103,8 @@ TEST(machine_info, anything_but_3_is_an_effect_without_tracks) {
         EXPECT_EQ(info->kind, 2);
         EXPECT_EQ(info->fewest_tracks, 0);
         EXPECT_EQ(info->most_tracks, 0);
-        EXPECT_TRUE(info->track_params.empty());
-        EXPECT_EQ(info->global_params.size(), 1u);
+        EXPECT_TRUE(info->track_params().empty());
+        EXPECT_EQ(info->global_params().size(), 1u);
     }
 }
 
@@ -128,7 +128,7 @@ TEST(machine_info, fixed_fields_texts_and_own_copies) {
     EXPECT_EQ(info->interface_version, 15);
     EXPECT_EQ(info->flags, 1);
     EXPECT_EQ(info->library_link, nullptr);
-    EXPECT_TRUE(info->attribute_list.empty());
+    EXPECT_EQ(info->attribute_count(), 0u);
     EXPECT_EQ(info->full_name, info->full_name_text.c_str());
     EXPECT_EQ(info->short_label, info->short_label_text.c_str());
     EXPECT_EQ(info->author, info->author_text.c_str());
@@ -190,8 +190,8 @@ TEST(machine_info, null_texts_count_as_empty) {
     EXPECT_STREQ(info->command_list, "\nAbout ...");
     EXPECT_STREQ(info->identity_uri, "@kestrune.org/quillon/");
     EXPECT_EQ(info->library_path, "");
-    ASSERT_EQ(info->global_params.size(), 1u);
-    expect_parameter(info->global_params[0], 2, "", "", 0, 10, 255, 0, 5);
+    ASSERT_EQ(info->global_params().size(), 1u);
+    expect_parameter(info->global_params()[0], 2, "", "", 0, 10, 255, 0, 5);
 }
 
 TEST(machine_info, parameters_in_the_machine_order_point_into_name_records) {
@@ -200,20 +200,20 @@ TEST(machine_info, parameters_in_the_machine_order_point_into_name_records) {
                           param(0, 1000, 7, 0, "Three", "Third")});
     const info_ptr info = build(m);
     ASSERT_NE(info, nullptr);
-    ASSERT_EQ(info->global_params.size(), 3u);
+    ASSERT_EQ(info->global_params().size(), 3u);
     ASSERT_EQ(info->name_record_count, 3);
     const char* titles[] = {"One", "Two", "Three"};
     const char* captions[] = {"First", "Second", "Third"};
     for (int i = 0; i < 3; ++i) {
-        const host_parameter* p = info->global_params[static_cast<size_t>(i)];
+        const host_parameter* p = info->global_params()[static_cast<size_t>(i)];
         EXPECT_EQ(p->title, info->name_records[static_cast<size_t>(i)].title);
         EXPECT_EQ(p->caption, info->name_records[static_cast<size_t>(i)].caption);
         EXPECT_STREQ(p->title, titles[i]);
         EXPECT_STREQ(p->caption, captions[i]);
     }
-    expect_parameter(info->global_params[0], 1, "One", "First", 0, 1, 255, 0, 0);
-    expect_parameter(info->global_params[1], 2, "Two", "Second", 0, 100, 255, 0, 50);
-    expect_parameter(info->global_params[2], 3, "Three", "Third", 0, 1000, 65535, 0, 7);
+    expect_parameter(info->global_params()[0], 1, "One", "First", 0, 1, 255, 0, 0);
+    expect_parameter(info->global_params()[1], 2, "Two", "Second", 0, 100, 255, 0, 50);
+    expect_parameter(info->global_params()[2], 3, "Three", "Third", 0, 1000, 65535, 0, 7);
 }
 
 TEST(machine_info, names_are_cut_to_31_characters_and_padded) {
@@ -223,8 +223,8 @@ TEST(machine_info, names_are_cut_to_31_characters_and_padded) {
                              param(0, 1, 0, 0, "ab", forty.c_str())});
     const info_ptr info = build(m);
     ASSERT_NE(info, nullptr);
-    EXPECT_EQ(std::string(info->global_params[0]->title), thirty_one);
-    EXPECT_EQ(std::string(info->global_params[0]->caption), thirty_one);
+    EXPECT_EQ(std::string(info->global_params()[0]->title), thirty_one);
+    EXPECT_EQ(std::string(info->global_params()[0]->caption), thirty_one);
     // Everything after a short name is NUL, to the end of the field.
     const param_name_record& r = info->name_records[1];
     EXPECT_STREQ(r.title, "ab");
@@ -240,7 +240,7 @@ TEST(machine_info, flag_2_alone_is_carried) {
     ASSERT_NE(info, nullptr);
     const int expected[] = {2, 0, 0, 0, 0};
     for (size_t i = 0; i < 5; ++i)
-        EXPECT_EQ(info->global_params[i]->flags, expected[i]) << i;
+        EXPECT_EQ(info->global_params()[i]->flags, expected[i]) << i;
 }
 
 TEST(machine_info, ranges_defaults_and_kinds) {
@@ -293,11 +293,11 @@ TEST(machine_info, ranges_defaults_and_kinds) {
     const fake_machine m(2, list);
     const info_ptr info = build(m);
     ASSERT_NE(info, nullptr);
-    ASSERT_EQ(info->global_params.size(), std::size(rows));
+    ASSERT_EQ(info->global_params().size(), std::size(rows));
     for (size_t i = 0; i < std::size(rows); ++i) {
         const row& r = rows[i];
         SCOPED_TRACE(::testing::Message() << r.lo << ".." << r.hi << ", " << r.def);
-        expect_parameter(info->global_params[i], r.kind, "Cutoff", "Filter cutoff", r.lowest,
+        expect_parameter(info->global_params()[i], r.kind, "Cutoff", "Filter cutoff", r.lowest,
                          r.highest, r.empty, 0, r.def_out);
     }
 }
@@ -308,16 +308,16 @@ TEST(machine_info, no_global_parameters_without_count_or_list) {
         m.description.param_count = count;
         const info_ptr info = build(m);
         ASSERT_NE(info, nullptr);
-        EXPECT_TRUE(info->global_params.empty());
+        EXPECT_TRUE(info->global_params().empty());
         EXPECT_EQ(info->name_records, nullptr);
         EXPECT_EQ(info->name_record_count, 0);
-        EXPECT_EQ(info->track_params.size(), 2u);
+        EXPECT_EQ(info->track_params().size(), 2u);
     }
     m.description.param_count = 3;
     m.description.params = nullptr;
     const info_ptr info = build(m);
     ASSERT_NE(info, nullptr);
-    EXPECT_TRUE(info->global_params.empty());
+    EXPECT_TRUE(info->global_params().empty());
     EXPECT_EQ(info->name_records, nullptr);
 }
 
@@ -327,11 +327,11 @@ TEST(machine_info, null_parameter_entry_keeps_its_place) {
     m.pointers[1] = nullptr;
     const info_ptr info = build(m);
     ASSERT_NE(info, nullptr);
-    ASSERT_EQ(info->global_params.size(), 3u);
-    expect_parameter(info->global_params[0], 2, "A", "a", 0, 10, 255, 0, 5);
-    expect_parameter(info->global_params[1], 1, "", "", 0, 0, 255, 0, 0);
-    expect_parameter(info->global_params[2], 3, "C", "c", 0, 300, 65535, 2, 9);
-    EXPECT_EQ(info->global_params[1]->title, info->name_records[1].title);
+    ASSERT_EQ(info->global_params().size(), 3u);
+    expect_parameter(info->global_params()[0], 2, "A", "a", 0, 10, 255, 0, 5);
+    expect_parameter(info->global_params()[1], 1, "", "", 0, 0, 255, 0, 0);
+    expect_parameter(info->global_params()[2], 3, "C", "c", 0, 300, 65535, 2, 9);
+    EXPECT_EQ(info->global_params()[1]->title, info->name_records[1].title);
 }
 
 TEST(machine_info, absurd_parameter_count_is_out_of_memory) {

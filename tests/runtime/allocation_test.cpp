@@ -127,7 +127,7 @@ protected:
         ASSERT_NE(get_info, nullptr);
         info.reset(build_machine_info(*get_info(), path.c_str(), make_machine_plugin));
         ASSERT_NE(info, nullptr);
-        ASSERT_EQ(info->global_params.size(), 64u);
+        ASSERT_EQ(info->global_params().size(), 64u);
         plugin = info->make_instance();
         ASSERT_NE(plugin, nullptr);
         plugin->master_info = &master;

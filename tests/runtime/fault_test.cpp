@@ -304,8 +304,8 @@ TEST(FaultMachines, FaultInTheirOneCallAndStayLoaded) {
             path = fixture.path();
             auto info = fixture.describe();
             ASSERT_NE(info, nullptr);
-            EXPECT_EQ(info->track_params.size(), 2u) << "a generator";
-            EXPECT_FALSE(info->global_params.empty());
+            EXPECT_EQ(info->track_params().size(), 2u) << "a generator";
+            EXPECT_FALSE(info->global_params().empty());
             instance plugin(*info);
             plugin->start(nullptr);
             EXPECT_EQ(fixture.take_log(), started);

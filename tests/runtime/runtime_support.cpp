@@ -79,18 +79,21 @@ int recording_machine::data_size() {
 std::unique_ptr<machine_info> description_with(const std::vector<int>& kinds, bool generator) {
     auto info = std::make_unique<machine_info>();
     info->make_plugin = make_machine_plugin;
+    if (!info->make_lists(kinds.size(), generator ? 2 : 0))
+        return nullptr;
+    std::size_t index = 0;
     for (int kind : kinds) {
         auto* param = new host_parameter{};
         param->kind = kind;
         param->lowest = 0;
         param->highest = kind == 3 ? 65534 : 254;
         param->empty_value = kind == 3 ? 65535 : 255;
-        info->global_params.push_back(param);
+        info->set_global_param(index++, param);
     }
     if (generator) {
-        info->track_params.push_back(new host_parameter{0, "Note", "Note", 1, 156, 0, 4, 0});
-        info->track_params.push_back(
-            new host_parameter{3, "Note Command", "Note Command", 1, 65535, 0, 0, 65535});
+        info->set_track_param(0, new host_parameter{0, "Note", "Note", 1, 156, 0, 4, 0});
+        info->set_track_param(
+            1, new host_parameter{3, "Note Command", "Note Command", 1, 65535, 0, 0, 65535});
     }
     info->library_path = "no such machine.dll";
     return info;

@@ -21,7 +21,7 @@ namespace {
 
 TEST(ValueLayout, PacksOneOrTwoBytesPerParameterInOrder) {
     auto info = description_with({2, 3, 1}, false);
-    value_layout layout(info->global_params);
+    value_layout layout(info->global_params());
     ASSERT_NE(layout.values, nullptr);
     EXPECT_EQ(layout.size, 4);
     EXPECT_EQ(layout.offsets[0], 0);
@@ -32,26 +32,26 @@ TEST(ValueLayout, PacksOneOrTwoBytesPerParameterInOrder) {
     EXPECT_EQ(layout.is_word[2], 0);
 
     auto words = description_with({3, 3}, false);
-    value_layout two_words(words->global_params);
+    value_layout two_words(words->global_params());
     EXPECT_EQ(two_words.size, 4);
     EXPECT_EQ(two_words.offsets[1], 2);
 
     auto bytes = description_with({1, 2, 1, 0}, false);
-    value_layout four_bytes(bytes->global_params);
+    value_layout four_bytes(bytes->global_params());
     EXPECT_EQ(four_bytes.size, 4);
     EXPECT_EQ(four_bytes.offsets[3], 3);
 }
 
 TEST(ValueLayout, NoParametersOrAnUnknownKindGiveNoArea) {
     auto none = description_with({}, false);
-    value_layout empty(none->global_params);
+    value_layout empty(none->global_params());
     EXPECT_EQ(empty.values, nullptr);
     EXPECT_EQ(empty.offsets, nullptr);
     EXPECT_EQ(empty.is_word, nullptr);
 
     for (int kind : {4, -1}) {
         auto odd = description_with({2, kind, 3}, false);
-        value_layout abandoned(odd->global_params);
+        value_layout abandoned(odd->global_params());
         EXPECT_EQ(abandoned.values, nullptr);
         EXPECT_EQ(abandoned.offsets, nullptr);
         EXPECT_EQ(abandoned.is_word, nullptr);
@@ -61,7 +61,7 @@ TEST(ValueLayout, NoParametersOrAnUnknownKindGiveNoArea) {
 
 TEST(ValueLayout, ReadsWordsLittleEndianAndWidensWithZeros) {
     auto info = description_with({2, 3}, false);
-    value_layout layout(info->global_params);
+    value_layout layout(info->global_params());
     layout.values[0] = 0xFF;
     layout.values[1] = 0x34;
     layout.values[2] = 0xF2;
@@ -76,16 +76,16 @@ struct event_bench {
     explicit event_bench(std::vector<machine_parameter> own, const std::vector<int>& kinds,
                          const std::vector<int>& host_highest)
         : machine_side(std::move(own)), info(description_with(kinds, true)),
-          layout(info->global_params) {
+          layout(info->global_params()) {
         for (std::size_t i = 0; i < host_highest.size(); ++i) {
-            info->global_params[i]->highest = host_highest[i];
+            info->global_params()[i]->highest = host_highest[i];
         }
         for (auto& p : machine_side) {
             pointers.push_back(&p);
         }
         std::memset(tracks, 0, sizeof tracks);
         source.layout = &layout;
-        source.host_params = &info->global_params;
+        source.host_params = info->global_params();
         source.machine_params = pointers.data();
         source.machine_param_count = static_cast<int>(pointers.size());
         source.track_area = tracks;
@@ -94,7 +94,7 @@ struct event_bench {
     // Every global value empty.
     void clear_globals() {
         for (int i = 0; i < layout.count; ++i) {
-            int empty = info->global_params[i]->empty_value;
+            int empty = info->global_params()[i]->empty_value;
             layout.values[layout.offsets[i]] = static_cast<unsigned char>(empty);
             if (layout.is_word[i]) {
                 layout.values[layout.offsets[i] + 1] = static_cast<unsigned char>(empty >> 8);

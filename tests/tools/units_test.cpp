@@ -32,6 +32,18 @@ kestrune::host_parameter make_param(int kind, const char* title, int lowest, int
 struct fake_info final : kestrune::host_info {
     kestrune::host_plugin* make_instance() override { return nullptr; }
     bool store_description(kestrune::host_archive*) override { return false; }
+
+    // Lays the lists out to hold globals and tracks.
+    void set_lists(std::vector<kestrune::host_parameter*> globals,
+                   std::vector<kestrune::host_parameter*> tracks = {}) {
+        storage.resize(kestrune::list_slots(globals.size(), tracks.size()));
+        lay_out_lists(storage.data(), globals.size(), tracks.size());
+        for (std::size_t i = 0; i < globals.size(); ++i)
+            set_global_param(i, globals[i]);
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            set_track_param(i, tracks[i]);
+    }
+    std::vector<kestrune::host_parameter*> storage;
 };
 
 } // namespace
@@ -72,7 +84,8 @@ TEST(ValueAreas, GlobalsPackByKindWithoutPadding) {
     auto a = make_param(2, "a", 0, 100, 255);
     auto b = make_param(3, "b", 0, 20000, 65535);
     auto c = make_param(1, "c", 0, 1, 255);
-    parameter_list params{&a, &b, &c};
+    kestrune::host_parameter* three[] = {&a, &b, &c};
+    parameter_list params{three, three + 3};
     EXPECT_EQ(global_area_size(params), 4);
     EXPECT_EQ(global_offset(params, 0), 0);
     EXPECT_EQ(global_offset(params, 1), 1);
@@ -95,7 +108,8 @@ TEST(ValueAreas, GlobalsPackByKindWithoutPadding) {
 TEST(ValueAreas, AnUnknownKindGivesNoArea) {
     auto a = make_param(2, "a", 0, 100, 255);
     auto odd = make_param(7, "odd", 0, 1, 255);
-    parameter_list params{&a, &odd};
+    kestrune::host_parameter* two[] = {&a, &odd};
+    parameter_list params{two, two + 2};
     EXPECT_EQ(global_area_size(params), -1);
     unsigned char area[2] = {9, 9};
     EXPECT_FALSE(write_global(params, 0, 1, area));
@@ -149,7 +163,7 @@ TEST(Choose, ParametersByIndexOrTitle) {
     info.full_name = "M";
     auto a = make_param(2, "Cutoff", 0, 100, 255);
     auto b = make_param(3, "Fine Tune", 0, 65534, 65535);
-    info.global_params = {&a, &b};
+    info.set_lists({&a, &b});
     std::string error;
     EXPECT_EQ(choose_parameter(info, "1", error), 1);
     EXPECT_EQ(choose_parameter(info, "fine tune", error), 1);
@@ -157,7 +171,7 @@ TEST(Choose, ParametersByIndexOrTitle) {
     EXPECT_NE(error.find("2 global parameters (0 to 1)"), std::string::npos) << error;
     EXPECT_FALSE(choose_parameter(info, "-1", error));
     EXPECT_FALSE(choose_parameter(info, "Resonance", error));
-    info.global_params.clear();
+    info.set_lists({});
     EXPECT_FALSE(choose_parameter(info, "0", error));
     EXPECT_NE(error.find("no global parameters"), std::string::npos) << error;
 }
@@ -233,8 +247,7 @@ TEST(Listing, TextAndJsonShowEveryField) {
     cutoff.default_value = 6000;
     auto note = make_param(0, "Note", 1, 156, 0);
     note.flags = 4;
-    info.global_params = {&cutoff};
-    info.track_params = {&note};
+    info.set_lists({&cutoff}, {&note});
 
     std::string text = machine_text(info, 3);
     EXPECT_NE(text.find("#3  Soft\\tPad"), std::string::npos) << text;

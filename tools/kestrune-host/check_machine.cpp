@@ -44,7 +44,7 @@ machine_check check_machine(kestrune::host_info& info) {
     machine.uri = info.identity_uri != nullptr ? info.identity_uri : "";
     machine.rows.push_back(check_row{"announced", verdict::pass,
                                      machine_kind_name(info.kind) + ", " +
-                                         std::to_string(info.global_params.size()) +
+                                         std::to_string(info.global_params().size()) +
                                          " global parameters"});
     std::string stopped; // why the remaining checks are skipped
     for (const stage& next : stages_of(info, machine)) {

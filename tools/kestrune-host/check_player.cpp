@@ -31,9 +31,9 @@ bool player::start(kestrune::host_archive* archive, std::string& error) {
 
 void player::tick(unsigned char note, int index, int value) {
     kestrune::host_plugin& p = plugin();
-    write_empty_globals(info_.global_params, p.global_values);
+    write_empty_globals(info_.global_params(), p.global_values);
     if (index >= 0) {
-        write_global(info_.global_params, index, value, p.global_values);
+        write_global(info_.global_params(), index, value, p.global_values);
     }
     if (generator() && p.track_values != nullptr) {
         clear_tracks(p.track_values, std::max(info_.fewest_tracks, 1));

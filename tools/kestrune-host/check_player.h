@@ -18,7 +18,7 @@ public:
     // use; false with error when it has no machine.
     bool start(kestrune::host_archive* archive, std::string& error);
     kestrune::host_plugin& plugin() const { return *live_.plugin(); }
-    bool generator() const { return !info_.track_params.empty(); }
+    bool generator() const { return !info_.track_params().empty(); }
     int samples_per_second() const { return rate_; }
 
     // One tick's events: the global value areas with index set to value (index -1: nothing

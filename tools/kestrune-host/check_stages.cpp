@@ -23,7 +23,7 @@ std::string level_text(float peak) {
 }
 
 std::string parameter_name(const kestrune::host_info& info, std::size_t index) {
-    const kestrune::host_parameter* p = info.global_params[index];
+    const kestrune::host_parameter* p = info.global_params()[index];
     return std::to_string(index) + " (" + (p->title != nullptr ? p->title : "") + ")";
 }
 
@@ -81,8 +81,8 @@ check_row check_parameters(kestrune::host_info& info, std::string& fault) {
     }
     std::string problems;
     int checked = 0;
-    for (std::size_t i = 0; i < info.global_params.size() && problems.empty(); ++i) {
-        const kestrune::host_parameter& param = *info.global_params[i];
+    for (std::size_t i = 0; i < info.global_params().size() && problems.empty(); ++i) {
+        const kestrune::host_parameter& param = *info.global_params()[i];
         for (int value : {param.lowest, param.highest, param.default_value}) {
             p.tick(0, static_cast<int>(i), value);
             p.render(256, 256);
@@ -100,7 +100,7 @@ check_row check_parameters(kestrune::host_info& info, std::string& fault) {
         return row("parameters", verdict::fail, problems);
     }
     return row("parameters", verdict::pass,
-               std::to_string(info.global_params.size()) + " global parameters, " +
+               std::to_string(info.global_params().size()) + " global parameters, " +
                    std::to_string(checked) + " values with their texts");
 }
 
@@ -111,8 +111,8 @@ check_row check_state(kestrune::host_info& info, std::string& fault) {
         return row("state", verdict::fail, error);
     }
     // Away from the defaults, so that the state says something.
-    for (std::size_t i = 0; i < info.global_params.size(); ++i) {
-        first.tick(0, static_cast<int>(i), info.global_params[i]->highest);
+    for (std::size_t i = 0; i < info.global_params().size(); ++i) {
+        first.tick(0, static_cast<int>(i), info.global_params()[i]->highest);
     }
     hostkit::memory_archive stored;
     first.plugin().store_state(&stored);

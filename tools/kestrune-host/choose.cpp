@@ -113,7 +113,7 @@ std::optional<std::size_t> choose_machine(const std::vector<kestrune::host_info*
 
 std::optional<int> choose_parameter(const kestrune::host_info& info, const std::string& text,
                                     std::string& error) {
-    auto count = static_cast<long long>(info.global_params.size());
+    auto count = static_cast<long long>(info.global_params().size());
     std::string machine = "\"" + name_of(info) + "\"";
     if (auto index = parse_integer(text)) {
         if (*index < 0 || *index >= count) {
@@ -127,8 +127,8 @@ std::optional<int> choose_parameter(const kestrune::host_info& info, const std::
         return static_cast<int>(*index);
     }
     std::string lower = lowercase(text.c_str());
-    for (std::size_t i = 0; i < info.global_params.size(); ++i) {
-        const kestrune::host_parameter* p = info.global_params[i];
+    for (std::size_t i = 0; i < info.global_params().size(); ++i) {
+        const kestrune::host_parameter* p = info.global_params()[i];
         if (p != nullptr && lowercase(p->title) == lower) {
             return static_cast<int>(i);
         }

@@ -21,7 +21,7 @@ std::string padded(const std::string& text, std::size_t width) {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-std::string parameter_table(const std::vector<kestrune::host_parameter*>& params) {
+std::string parameter_table(kestrune::param_list params) {
     struct row {
         std::string cells[8];
     };
@@ -59,7 +59,7 @@ std::string parameter_table(const std::vector<kestrune::host_parameter*>& params
     return out;
 }
 
-nlohmann::ordered_json parameters_json(const std::vector<kestrune::host_parameter*>& params) {
+nlohmann::ordered_json parameters_json(kestrune::param_list params) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < params.size(); ++i) {
         const kestrune::host_parameter* p = params[i];
@@ -138,16 +138,16 @@ std::string machine_text(const kestrune::host_info& info, std::size_t index) {
                ": " + hostkit::escape_text(commands[i].c_str()) + "\n";
     }
     out += "  global parameters";
-    if (info.global_params.empty()) {
+    if (info.global_params().empty()) {
         out += ": none\n";
     } else {
-        out += "\n" + parameter_table(info.global_params);
+        out += "\n" + parameter_table(info.global_params());
     }
     out += "  track parameters";
-    if (info.track_params.empty()) {
+    if (info.track_params().empty()) {
         out += ": none\n";
     } else {
-        out += "\n" + parameter_table(info.track_params);
+        out += "\n" + parameter_table(info.track_params());
     }
     return out;
 }
@@ -169,8 +169,8 @@ nlohmann::ordered_json machine_json(const kestrune::host_info& info, std::size_t
             {"fewest_tracks", info.fewest_tracks},
             {"most_tracks", info.most_tracks},
             {"commands", commands},
-            {"global_parameters", parameters_json(info.global_params)},
-            {"track_parameters", parameters_json(info.track_params)}};
+            {"global_parameters", parameters_json(info.global_params())},
+            {"track_parameters", parameters_json(info.track_params())}};
 }
 
 std::string json_text(const nlohmann::ordered_json& value) {

@@ -75,7 +75,7 @@ int start_machine(const render_options& o, render_job& job, instance& live,
 
 // One tick's value areas, then take_events: the settings on the first tick, the plan's notes.
 void write_tick(const render_job& job, kestrune::host_plugin& plugin, long long tick) {
-    const auto& params = job.info->global_params;
+    const auto& params = job.info->global_params();
     write_empty_globals(params, plugin.global_values);
     if (tick == 0) {
         for (const setting& one : job.settings) {

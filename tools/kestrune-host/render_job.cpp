@@ -48,7 +48,7 @@ int choose_render_machine(session& s, const render_options& o, render_job& job) 
         return report(exit_failed, "the state file " + o.state_in + " belongs to " +
                                        job.restored->machine_uri + ", not to " + quoted_name(info));
     }
-    job.generator = !info.track_params.empty();
+    job.generator = !info.track_params().empty();
     return 0;
 }
 

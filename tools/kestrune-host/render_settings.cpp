@@ -30,7 +30,7 @@ std::optional<named_value> read_setting(const kestrune::host_info& info, const s
         return std::nullopt;
     }
     out.index = *index;
-    out.parameter = info.global_params[static_cast<std::size_t>(*index)];
+    out.parameter = info.global_params()[static_cast<std::size_t>(*index)];
     return out;
 }
 

@@ -68,7 +68,7 @@ bool instance::start(kestrune::host_archive* archive, std::string& error) {
     // read off a value text: an instance whose machine didn't load answers the empty text for
     // every value, even the track values that it formats itself; one with a machine never does
     // for those.
-    const char* probe = plugin_->value_text(static_cast<int>(info_.global_params.size()), 0);
+    const char* probe = plugin_->value_text(static_cast<int>(info_.global_params().size()), 0);
     if (probe == nullptr || probe[0] == '\0') {
         error = "the machine of \"" + name + "\" didn't load: its DLL failed to load or to " +
                 "create a machine";

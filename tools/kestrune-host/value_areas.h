@@ -13,7 +13,7 @@
 
 namespace kestrune_host {
 
-using parameter_list = std::vector<kestrune::host_parameter*>;
+using parameter_list = kestrune::param_list;
 
 // The byte width of a parameter of kind (1 or 2); 0 for a kind that no host knows.
 int value_width(int kind);

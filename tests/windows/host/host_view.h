@@ -4,8 +4,10 @@
 // the library's layout independently. Only clang's freestanding headers are available.
 //
 // ABI, as MSVC lays it out: thiscall members (callee pops), one slot for a virtual destructor,
-// destructors last. Each growable list is MSVC's std::vector of a release build: three pointers,
-// first element, one past the last element, end of storage.
+// destructors last. Each growable list is MSVC's std::vector of a release build: in 2012 and
+// later three pointers, first element, one past the last element, end of storage; in 2005 and
+// 2008 the (empty) allocator's word first; in 2010 the allocator's word last. The description
+// below declares the first shape; list_reading reads the same words as the other two.
 #pragma once
 
 #include <stddef.h>
@@ -15,12 +17,32 @@ namespace host_view {
 class plugin;
 class archive;
 
-// std::vector<T*> of MSVC 2010 and later, release build.
+// std::vector<T*> of MSVC 2012 and later, release build.
 template <class T>
 struct msvc_vector {
     T** first; // first element, or null when nothing was ever stored
     T** last;  // one past the last element
     T** end;   // one past the storage
+    int size() const { return static_cast<int>(last - first); }
+};
+
+// std::vector<T*> of MSVC 2005 and 2008, release build.
+template <class T>
+struct msvc_vector_2005 {
+    void* allocator; // the allocator's word; never read
+    T** first;
+    T** last;
+    T** end;
+    int size() const { return static_cast<int>(last - first); }
+};
+
+// std::vector<T*> of MSVC 2010, release build.
+template <class T>
+struct msvc_vector_2010 {
+    T** first;
+    T** last;
+    T** end;
+    void* allocator; // the allocator's word; never read
     int size() const { return static_cast<int>(last - first); }
 };
 
@@ -92,6 +114,20 @@ public:
     msvc_vector<void> attribute_list;
 };
 
+// A description's three lists as a host built with Vector reads them, from offset 48 on.
+template <template <class> class Vector>
+struct list_reading {
+    Vector<parameter> global_params;
+    Vector<parameter> track_params;
+    Vector<void> attribute_list;
+};
+
+template <template <class> class Vector>
+const list_reading<Vector>* read_lists(const info* description) {
+    return reinterpret_cast<const list_reading<Vector>*>(
+        reinterpret_cast<const char*>(description) + 48);
+}
+
 class plugin {
 public:
     virtual void release() = 0;
@@ -150,6 +186,9 @@ static_assert(sizeof(parameter) == 32);
 static_assert(offsetof(info, kind) == 4 && offsetof(info, identity_uri) == 44);
 static_assert(offsetof(info, global_params) == 48 && offsetof(info, track_params) == 60);
 static_assert(offsetof(info, attribute_list) == 72 && sizeof(info) == 84);
+static_assert(sizeof(list_reading<msvc_vector>) == 36 &&
+              sizeof(list_reading<msvc_vector_2005>) == 48);
+static_assert(sizeof(list_reading<msvc_vector_2010>) == 48);
 static_assert(offsetof(plugin, global_values) == 4 && offsetof(plugin, host) == 20);
 static_assert(sizeof(plugin) == 24);
 

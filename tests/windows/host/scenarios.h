@@ -9,3 +9,5 @@ int fault_guard(const char* machine_name);
 // A machine that faults in call ("render_block" or "describe"): the host's calls answer as
 // without a machine, the DLL stays loaded, the host goes on.
 int machine_fault(const char* machine_name, const char* call);
+// The logging machine driven with the host's stack at each 4-byte offset modulo 16.
+int misaligned_calls();

@@ -16,6 +16,46 @@ void append(char* path, int size, const char* tail) {
     path[n] = '\0';
 }
 
+// Whether a host of each MSVC release shape finds the same parameters in description's lists:
+// the 2012 shape's, pointer for pointer, with every end at or past its last.
+template <template <class> class Vector>
+bool same_lists(const host_view::info* description) {
+    const host_view::list_reading<Vector>* lists = host_view::read_lists<Vector>(description);
+    const auto& globals = description->global_params;
+    const auto& tracks = description->track_params;
+    if (lists->global_params.size() != globals.size() ||
+        lists->track_params.size() != tracks.size() || lists->attribute_list.size() != 0 ||
+        lists->global_params.end < lists->global_params.last ||
+        lists->track_params.end < lists->track_params.last ||
+        lists->attribute_list.end < lists->attribute_list.last) {
+        return false;
+    }
+    for (int i = 0; i < globals.size(); ++i) {
+        if (lists->global_params.first[i] != globals.first[i]) {
+            return false;
+        }
+    }
+    for (int i = 0; i < tracks.size(); ++i) {
+        if (lists->track_params.first[i] != tracks.first[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void check_lists(const host_view::info* description) {
+    const auto& globals = description->global_params;
+    const auto& tracks = description->track_params;
+    report::check(globals.end >= globals.last && tracks.end >= tracks.last &&
+                      description->attribute_list.size() == 0 &&
+                      description->attribute_list.end >= description->attribute_list.last,
+                  "the lists read as MSVC 2012's {first, last, end}");
+    report::check(same_lists<host_view::msvc_vector_2005>(description),
+                  "the lists read as MSVC 2005's {allocator, first, last, end}: the same");
+    report::check(same_lists<host_view::msvc_vector_2010>(description),
+                  "the lists read as MSVC 2010's {first, last, end, allocator}: the same");
+}
+
 } // namespace
 
 void machine_path(const char* name, char* path, int size) {
@@ -65,6 +105,9 @@ bool open(library_session& run) {
     run.collection->set_option("key", "value");
     run.collection->setup(&run.factory);
     report::check_number(run.factory.count, 1, "setup announces the one machine in Gear\\Psycle");
+    for (int i = 0; i < run.factory.count && i < run.factory.capacity; ++i) {
+        check_lists(run.factory.infos[i]);
+    }
     return run.factory.count == 1;
 }
 

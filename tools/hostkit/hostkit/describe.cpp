@@ -46,14 +46,14 @@ std::string describe_info(const kestrune::host_info& info) {
         " uri=" + escape_text(info.identity_uri) + " commands=" + escape_text(info.command_list) +
         "\n";
     int index = 0;
-    for (const kestrune::host_parameter* p : info.global_params) {
+    for (const kestrune::host_parameter* p : info.global_params()) {
         if (p != nullptr) {
             out += describe_parameter("global", index, *p);
         }
         ++index;
     }
     index = 0;
-    for (const kestrune::host_parameter* p : info.track_params) {
+    for (const kestrune::host_parameter* p : info.track_params()) {
         if (p != nullptr) {
             out += describe_parameter("track", index, *p);
         }
