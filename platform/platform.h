@@ -42,6 +42,10 @@ module_handle load_library(const char* path);
 void* find_export(module_handle library, const char* name);
 // Drops one reference to a library loaded by load_library.
 void free_library(module_handle library);
+// Keeps the module whose image holds address loaded for the rest of the process, however often
+// it is freed later; false when no module holds the address or it can't be pinned. Not for the
+// audio path: it may allocate.
+bool pin_module(const void* address);
 
 // A folder search for a wildcard pattern, as FindFirstFileA: "dir/*" gives every entry, "." and
 // ".." included; "dir/*.dll" gives names ending in ".dll" in any case.

@@ -63,6 +63,15 @@ module_handle module_containing(const void* address) {
     return map;
 }
 
+bool pin_module(const void* address) {
+    Dl_info info;
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+        return false;
+    }
+    // A reference of our own that is never dropped, on a module that is never unloaded.
+    return dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 module_handle executable_module() {
     static void* const main_program = dlopen(nullptr, RTLD_LAZY);
     return main_program;

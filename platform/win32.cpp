@@ -49,6 +49,13 @@ void free_library(module_handle library) {
     }
 }
 
+bool pin_module(const void* address) {
+    HMODULE module = nullptr;
+    return address != nullptr && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                                        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                                    static_cast<LPCSTR>(address), &module) != 0;
+}
+
 namespace {
 void copy_name(const WIN32_FIND_DATAA& data, search_entry& entry) {
     static_assert(sizeof data.cFileName == sizeof entry.name);

@@ -1,5 +1,6 @@
 #include "runtime/machine_plugin.h"
 
+#include <atomic>
 #include <new>
 
 #include "runtime/about.h"
@@ -11,6 +12,28 @@ namespace kestrune {
 namespace {
 
 constexpr int output_requested = 2; // render's mode bit
+
+// What value_text answers when it has no text of the instance to give: a re-entrant call, or one
+// whose instance was released meanwhile.
+const char empty_text[] = "";
+
+// render's answer without a machine to call: the outputs silent, nothing to hear.
+bool silence_outputs(float** outputs, int count) {
+    if (outputs != nullptr && outputs[0] != nullptr && outputs[1] != nullptr) {
+        scale_to_machine(nullptr, nullptr, outputs[0], outputs[1], count);
+    }
+    return false;
+}
+
+// Keeps this module loaded for the rest of the process once a machine has been abandoned: the
+// machine's detached callback, whose code lives here, may be called long after the host freed
+// us. Once only; never on the audio path.
+void pin_this_module() {
+    static std::atomic<bool> pinned{false};
+    if (!pinned.exchange(true)) {
+        platform::pin_module(&pinned);
+    }
+}
 
 template <class Function>
 Function export_of(platform::module_handle library, const char* name) {
@@ -84,7 +107,12 @@ bool machine_plugin::load_machine() {
         unload_machine();
         return false;
     }
-    machine.target->callback = static_cast<machine_host_callback*>(this);
+    callback = new (std::nothrow) machine_callback(*this);
+    if (callback == nullptr) {
+        unload_machine();
+        return false;
+    }
+    machine.target->callback = callback;
     return machine.start_up();
 }
 
@@ -98,41 +126,80 @@ void machine_plugin::unload_machine() {
     if (machine.faulted()) {
         // Abandoned: neither destroyed nor unloaded. The reference is dropped, never freed,
         // so the DLL stays loaded for the rest of the process. The fault stays on record for
-        // the About box until the next load.
+        // the About box until the next load. Its callback is detached and kept too, since the
+        // machine may still call it, and so is this module, where its code lives.
         machine.target = nullptr;
         library = nullptr;
+        if (callback != nullptr) {
+            callback->detach();
+            callback = nullptr;
+        }
+        pin_this_module();
         return;
     }
     machine.destroy(export_of<delete_machine_function>(library, delete_machine_export));
+    delete callback; // the machine that could call it is gone
+    callback = nullptr;
     if (library != nullptr) {
         platform::free_library(library);
         library = nullptr;
     }
 }
 
-void machine_plugin::release() noexcept {
+// --- Re-entry -------------------------------------------------------------------------------
+
+bool machine_plugin::enter() noexcept {
+    if (calls_in_progress != 0) {
+        return false;
+    }
+    ++calls_in_progress;
+    return true;
+}
+
+bool machine_plugin::leave() noexcept {
+    if (--calls_in_progress != 0 || !release_pending) {
+        return true;
+    }
+    finish_release();
+    return false;
+}
+
+void machine_plugin::finish_release() noexcept {
+    ++calls_in_progress; // whatever the host calls while the machine is destroyed reaches nothing
     unload_machine();
     delete this;
 }
 
-void machine_plugin::start(host_archive* archive) noexcept {
-    if (!load_machine() || archive == nullptr) {
+void machine_plugin::release() noexcept {
+    if (calls_in_progress != 0) {
+        release_pending = true; // the call in progress completes it
         return;
     }
-    host_instream* stream = archive->input_stream("");
-    if (stream != nullptr) {
-        read_state_blob(*stream, machine);
+    finish_release();
+}
+
+void machine_plugin::start(host_archive* archive) noexcept {
+    if (!enter()) {
+        return;
     }
+    if (load_machine() && archive != nullptr) {
+        host_instream* stream = archive->input_stream("");
+        if (stream != nullptr) {
+            read_state_blob(*stream, machine);
+        }
+    }
+    leave();
 }
 
 void machine_plugin::store_state(host_archive* archive) noexcept {
-    if (archive == nullptr || machine.target == nullptr) {
+    if (archive == nullptr || machine.target == nullptr || !enter()) {
         return;
     }
     host_outstream* stream = archive->output_stream("");
     if (stream != nullptr) {
         write_state_blob(machine, *stream);
     }
+    leave();
 }
 
 // --- Events and value texts -----------------------------------------------------------------
@@ -150,22 +217,31 @@ event_source machine_plugin::events() const {
 }
 
 void machine_plugin::take_events() noexcept {
-    if (machine.target != nullptr) {
+    if (machine.target != nullptr && enter()) {
         send_events(events(), machine);
+        leave();
     }
 }
 
 const char* machine_plugin::value_text(int index, int value) noexcept {
+    if (calls_in_progress != 0) {
+        return empty_text; // the call in progress may be writing text_buffer
+    }
     text_buffer[0] = '\0';
     if (machine.target == nullptr) {
         return text_buffer;
     }
-    return describe_value(events(), machine, index, value, text_buffer);
+    enter();
+    const char* text = describe_value(events(), machine, index, value, text_buffer);
+    return leave() ? text : empty_text;
 }
 
 // --- Audio ----------------------------------------------------------------------------------
 
 bool machine_plugin::render(float** inputs, float** outputs, int count, int mode) noexcept {
+    if (calls_in_progress != 0) {
+        return silence_outputs(outputs, count);
+    }
     if (machine.target == nullptr || (mode & output_requested) == 0) {
         return false;
     }
@@ -177,7 +253,12 @@ bool machine_plugin::render(float** inputs, float** outputs, int count, int mode
     const float* in_left = inputs != nullptr ? inputs[0] : nullptr;
     const float* in_right = inputs != nullptr ? inputs[1] : nullptr;
     scale_to_machine(in_left, in_right, left, right, count);
-    if (!machine.render_block(left, right, count, track_count)) {
+    enter();
+    bool rendered = machine.render_block(left, right, count, track_count);
+    if (!leave()) {
+        return silence_outputs(outputs, count); // released meanwhile: not heard either
+    }
+    if (!rendered) {
         // Whatever the machine left half-done is not heard.
         scale_to_machine(nullptr, nullptr, left, right, count);
         return false;
@@ -187,27 +268,32 @@ bool machine_plugin::render(float** inputs, float** outputs, int count, int mode
 
 // --- Commands -------------------------------------------------------------------------------
 
+// The About box is modal too, so it counts as a call in progress: a release under it waits.
 void machine_plugin::run_command(int index) noexcept {
+    if (!enter()) {
+        return;
+    }
     if (machine.faulted()) {
         if (index != 0) {
             show_about_box(*info, machine.fault); // the user learns why the machine went quiet
         }
-        return;
+    } else if (machine.target != nullptr) {
+        if (index == 0) {
+            machine.user_command();
+        } else {
+            show_about_box(*info);
+        }
     }
-    if (machine.target == nullptr) {
-        return;
-    }
-    if (index == 0) {
-        machine.user_command();
-        return;
-    }
-    show_about_box(*info);
+    leave();
 }
 
 // --- Pass-through operations ----------------------------------------------------------------
 
 void machine_plugin::halt() noexcept {
-    machine.silence();
+    if (enter()) {
+        machine.silence();
+        leave();
+    }
 }
 
 void machine_plugin::set_tracks(int count) noexcept {
@@ -215,16 +301,26 @@ void machine_plugin::set_tracks(int count) noexcept {
 }
 
 void machine_plugin::mute(int track) noexcept {
-    machine.mute_channel(track);
+    if (enter()) {
+        machine.mute_channel(track);
+        leave();
+    }
 }
 
 bool machine_plugin::is_muted(int track) noexcept {
     bool muted = false;
-    return machine.channel_muted(track, muted) && muted;
+    if (!enter()) {
+        return false;
+    }
+    bool answered = machine.channel_muted(track, muted);
+    return leave() && answered && muted;
 }
 
 void machine_plugin::midi_key(int channel, int value, int velocity) noexcept {
-    machine.midi_in(channel, value, velocity);
+    if (enter()) {
+        machine.midi_in(channel, value, velocity);
+        leave();
+    }
 }
 
 // --- Host features that machines don't offer: fixed answers ---------------------------------
@@ -276,29 +372,32 @@ bool machine_plugin::input_level(int index, int amp, int pan) noexcept {
     return false;
 }
 
-// --- The machine's callback -----------------------------------------------------------------
+// --- The machine's callback, forwarded by its callback object -------------------------------
+// A faulted machine gets the base answers even before it is abandoned and its callback detached.
 
 int machine_plugin::message(const char* text, const char* caption, unsigned type) noexcept {
-    return platform::message_box(text, caption, type);
+    return machine.faulted() ? machine_host_callback::message(text, caption, type)
+                             : platform::message_box(text, caption, type);
 }
 
 int machine_plugin::tick_length() noexcept {
-    return master_info != nullptr ? master_info->samples_per_tick
-                                  : machine_host_callback::tick_length();
+    return master_info != nullptr && !machine.faulted() ? master_info->samples_per_tick
+                                                        : machine_host_callback::tick_length();
 }
 
 int machine_plugin::sample_rate() noexcept {
-    return master_info != nullptr ? master_info->samples_per_second
-                                  : machine_host_callback::sample_rate();
+    return master_info != nullptr && !machine.faulted() ? master_info->samples_per_second
+                                                        : machine_host_callback::sample_rate();
 }
 
 int machine_plugin::tempo() noexcept {
-    return master_info != nullptr ? master_info->beats_per_minute : machine_host_callback::tempo();
+    return master_info != nullptr && !machine.faulted() ? master_info->beats_per_minute
+                                                        : machine_host_callback::tempo();
 }
 
 int machine_plugin::beat_ticks() noexcept {
-    return master_info != nullptr ? master_info->ticks_per_beat
-                                  : machine_host_callback::beat_ticks();
+    return master_info != nullptr && !machine.faulted() ? master_info->ticks_per_beat
+                                                        : machine_host_callback::beat_ticks();
 }
 
 } // namespace kestrune

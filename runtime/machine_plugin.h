@@ -1,18 +1,29 @@
 // One host plug-in instance that drives one Psycle machine. The host gets it from
 // machine_info::make_instance (through make_machine_plugin) and ends it with release. Creating it
-// doesn't touch the machine's DLL: start loads the DLL, creates the machine, hands it this instance
-// as its callback and starts it; release destroys the machine and frees the DLL. An instance whose
-// machine failed to load stays usable: every operation that needs the machine then does nothing or
-// gives its fixed answer.
+// doesn't touch the machine's DLL: start loads the DLL, creates the machine, hands it a callback
+// object of its own (machine_callback.h, which forwards to this instance) and starts it; release
+// destroys the machine, frees its callback and the DLL. An instance whose machine failed to load
+// stays usable: every operation that needs the machine then does nothing or gives its fixed
+// answer.
 //
 // Every call into the machine is guarded (guarded_machine.h). A machine that faults is
 // abandoned: the host's call returns with the answer of an instance without a machine, and so
 // does every later one; the machine is never destroyed and its DLL never freed (either could
-// fault again where no guard stands). The About box then says where and why it faulted. A
-// later start loads a fresh machine.
+// fault again where no guard stands). Its callback answers the base answers from the fault on,
+// is detached when the machine is abandoned and is kept for good, and the first abandonment
+// pins Kestrune's own module, so that a faulted machine's timer or thread that calls it later
+// still finds it. The About box then says where and why it faulted. A later start loads a fresh
+// machine.
+//
+// Re-entry: while a call into the machine is in progress (its message box or dialog is up, and
+// the host's message loop runs inside it), the host may call this instance again on the same
+// thread. Such a call reaches nothing and answers as an instance without a machine; render
+// silences its outputs and value_text answers an empty text. A release then only marks the
+// instance: the outermost call completes it when the machine returns or faults.
 //
 // Threads: every operation runs on the host thread that calls it and takes no lock; the host
-// never overlaps two calls on one instance. The machine's callbacks come on the same thread.
+// never overlaps two calls on one instance from different threads. The machine's callbacks
+// come on the same thread.
 #pragma once
 
 #include <memory>
@@ -23,6 +34,7 @@
 #include "platform/platform.h"
 #include "runtime/events.h"
 #include "runtime/guarded_machine.h"
+#include "runtime/machine_callback.h"
 #include "runtime/value_layout.h"
 
 namespace kestrune {
@@ -72,27 +84,30 @@ public:
     // Frees the value areas only; release unloads the machine first.
     ~machine_plugin() override; // implicitly noexcept
 
-    // machine_host_callback: the message box and the four tempo queries. The queries read the
-    // master info that the host has installed at the time of the call; without one they
-    // answer the callback's defaults. noexcept too: the machine that calls them is another
-    // compiler's code.
+    // machine_host_callback, reached through the machine's callback object while it is attached:
+    // the message box and the four tempo queries. The queries read the master info that the
+    // host has installed at the time of the call; without one, and once the machine has
+    // faulted, they give the base answers (and message shows nothing). noexcept too: the
+    // machine that calls them is another compiler's code.
     int message(const char* text, const char* caption, unsigned type) noexcept override;
     int tick_length() noexcept override;
     int sample_rate() noexcept override;
     int tempo() noexcept override;
     int beat_ticks() noexcept override;
 
-    // Loads the DLL, creates the machine, sets its callback and starts it; true when a machine
-    // now runs. Whatever was loaded before is unloaded first.
+    // Loads the DLL, creates the machine, gives it a new callback object and starts it; true
+    // when a machine now runs. Whatever was loaded before is unloaded first.
     bool load_machine();
-    // Destroys the machine (guarded: whatever it raises is discarded) and frees the DLL; a
-    // machine that faulted is abandoned instead, its DLL reference kept for good.
+    // Destroys the machine (guarded: whatever it raises is discarded), then frees its callback
+    // and the DLL; a machine that faulted is abandoned instead, its DLL reference and its
+    // detached callback kept for good.
     void unload_machine();
 
     // Read-only views for tests and diagnostics.
     kestrune::machine* loaded_machine() const { return machine.target; }
     const machine_fault& fault() const { return machine.fault; }
     platform::module_handle loaded_library() const { return library; }
+    const machine_callback* loaded_callback() const { return callback; }
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
     int track_records() const { return track_record_count; }
@@ -101,18 +116,27 @@ private:
     explicit machine_plugin(const machine_info& info) noexcept;
     event_source events() const;
     void forget_description(); // machine_params, which belong to the DLL
+    // Re-entry bookkeeping around each host call that reaches the machine: enter answers false
+    // for a re-entrant call (which must then reach nothing); leave answers false when a release
+    // came meanwhile, in which case the instance is gone and the caller must not touch it.
+    bool enter() noexcept;
+    bool leave() noexcept;
+    void finish_release() noexcept; // unloads the machine and deletes this instance
 
     const machine_info* info;
     value_layout layout;
     std::unique_ptr<unsigned char[]> track_area; // track_record_count records of 3 bytes, or null
     int track_record_count = 0;
     platform::module_handle library = nullptr;
-    guarded_machine machine; // its target is never set without library
+    guarded_machine machine;              // its target is never set without library
+    machine_callback* callback = nullptr; // the loaded machine's, or null
     // The machine's parameters as it described them at load time; they belong to its DLL.
     const machine_parameter* const* machine_params = nullptr;
     int machine_param_count = 0; // entries of machine_params; 0 when it is null
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;
+    int calls_in_progress = 0;    // host calls now inside the machine: 0 or 1
+    bool release_pending = false; // released during a call: the call's end completes it
 };
 
 // The runtime's way of making instances (an instance_maker): machine_plugin::create, answered

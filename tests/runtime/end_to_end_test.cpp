@@ -1,6 +1,7 @@
 // The runtime through the library's exports: runtime_host, in a fresh folder with a copy of the
 // library and the logging generator as its only machine, scans, plays one note, renders, stores
-// and restores the state, and releases everything.
+// and restores the state, and releases everything; and the callback of a machine that faulted,
+// called after the host has released everything and freed the library.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,6 +52,19 @@ TEST(EndToEnd, OneNoteAndTheStateThroughTheExports) {
         "released",
     };
     EXPECT_EQ(lines, expected) << result.output;
+}
+
+TEST(EndToEnd, AFaultedMachinesCallbackOutlivesTheLibrary) {
+    temp_folder folder;
+    std::string program = place_host_program(folder, "runtime_host");
+    folder.copy_in(fixture_path("rt_generator.dll"), "Gear/Psycle/generator.dll");
+    process_result result = run_program(program, {"orphan"});
+    ASSERT_TRUE(result.started);
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    // The base callback's answers: no box, the fixed defaults rather than the host's 90 bpm.
+    const std::vector<std::string> expected = {"announced 1", "orphan 0 2048 44100 125 4",
+                                               "library-loaded"};
+    EXPECT_EQ(result.lines(), expected) << result.output;
 }
 
 } // namespace

@@ -140,12 +140,14 @@ TEST_F(Instance, StartTwiceReplacesTheMachine) {
     plugin->start(nullptr);
     kestrune::machine* first = plugin->loaded_machine();
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(generator.state().seen_callback, static_cast<machine_host_callback*>(plugin.plugin));
+    // The machine's callback is an object of its own, not the instance.
+    EXPECT_EQ(generator.state().seen_callback, plugin->loaded_callback());
+    EXPECT_NE(generator.state().seen_callback, static_cast<machine_host_callback*>(plugin.plugin));
     generator.state().seen_callback = nullptr;
     plugin->start(nullptr);
     EXPECT_EQ(generator.take_log(), std::string(started) + "DeleteMachine\ndestructor\n" + started);
     EXPECT_EQ(generator.state().live_machines, 1);
-    EXPECT_EQ(generator.state().seen_callback, static_cast<machine_host_callback*>(plugin.plugin));
+    EXPECT_EQ(generator.state().seen_callback, plugin->loaded_callback());
 }
 
 TEST_F(Instance, ReleaseWithoutStartTouchesNoMachine) {
@@ -251,7 +253,7 @@ TEST_F(Instance, CallbackAnswersFromInsideStartUp) {
     // The queries read the master info installed at the time of the call.
     host_master_info later{90, 6, 22050, 1000};
     plugin->master_info = &later;
-    machine_host_callback* callback = plugin.plugin;
+    auto* callback = static_cast<machine_host_callback*>(generator.state().seen_callback);
     EXPECT_EQ(callback->sample_rate(), 22050);
     EXPECT_EQ(callback->tempo(), 90);
     EXPECT_EQ(callback->beat_ticks(), 6);

@@ -8,6 +8,10 @@
 //   text <value text>
 //   still-loaded                   (the generator's DLL is loaded after everything was released)
 //   released
+// With the argument "orphan" it instead drives the generator to a fault in render_block,
+// releases everything, frees the library, and then calls the callback that the machine kept:
+//   orphan <message> <tick_length> <sample_rate> <tempo> <beat_ticks>
+//   library-loaded                 (the library is still mapped after the host freed it)
 // Exit code 0; 2 when the library can't be opened, 3 when it gives no collection or no
 // generator, 4 when the generator's control can't be reached.
 #include <cstdio>
@@ -19,6 +23,7 @@
 #include "hostkit/master_info.h"
 #include "hostkit/memory_archive.h"
 #include "hostkit/recording_factory.h"
+#include "machine/machine_interface.h"
 #include "tests/fixtures/runtime/fixture_control.h"
 
 namespace {
@@ -56,9 +61,44 @@ std::string hex(const hostkit::bytes& bytes) {
     return text;
 }
 
+// A machine that faults keeps its callback; its timer or thread may call it long after the host
+// has released everything and freed the library.
+int orphan(kestrune::host_info& info, kestrune::host_collection& collection,
+           generator_dll& generator, hostkit::library& kestrune) {
+    kestrune::host_master_info master = hostkit::make_master_info(90, 6, 22050);
+    kestrune::host_plugin* plugin = info.make_instance();
+    if (plugin == nullptr) {
+        return 3;
+    }
+    plugin->master_info = &master;
+    plugin->start(nullptr);
+    auto* callback = static_cast<kestrune::machine_host_callback*>(generator.state->seen_callback);
+    std::strcpy(generator.state->fault_call, "render_block");
+    generator.state->fault_kind = FIXTURE_FAULT_THROW;
+    float left[4] = {}, right[4] = {};
+    float* outputs[2] = {left, right};
+    plugin->render(nullptr, outputs, 4, 2);
+    generator.state->fault_kind = 0;
+    plugin->release();
+    collection.release();
+    generator.close();
+    kestrune.close();
+    if (callback == nullptr) {
+        return 4;
+    }
+    int answer = callback->message("Hello from a timer", "Fixture", 0);
+    std::printf("orphan %d %d %d %d %d\n", answer, callback->tick_length(), callback->sample_rate(),
+                callback->tempo(), callback->beat_ticks());
+    if (hostkit::module_is_loaded(hostkit::library_beside_program())) {
+        std::printf("library-loaded\n");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::filesystem::path folder = std::filesystem::path(hostkit::executable_folder());
     std::string generator_path = (folder / "Gear" / "Psycle" / "generator.dll").string();
 
@@ -83,6 +123,9 @@ int main() {
         return 4;
     }
     generator.state->log_length = 0;
+    if (argc > 1 && std::strcmp(argv[1], "orphan") == 0) {
+        return orphan(*info, *collection, generator, kestrune);
+    }
     generator.state->ask_in_start_up = 2;
 
     // One instance: started, one note, one block.

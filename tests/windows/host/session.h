@@ -17,8 +17,10 @@ struct library_session {
 // Loads kestrune.dll, checks its exports and signature, gets a collection and runs setup.
 // Answers false (after reporting why) when nothing further can be tested.
 bool open(library_session& run);
-// Releases the collection and unloads the library.
-void close(library_session& run);
+// Releases the collection and frees the library, which is then unloaded; after a machine was
+// abandoned (abandoned set) it stays loaded for good instead, since that machine may still call
+// the callback it was given.
+void close(library_session& run, bool abandoned = false);
 
 // The full path of a file in the machine folder, Gear\Psycle beside the host.
 void machine_path(const char* name, char* path, int size);
