@@ -82,8 +82,10 @@ public:
     int tempo() noexcept override;
     int beat_ticks() noexcept override;
 
-    // Loads the DLL, creates the machine, sets its callback and starts it; true when a machine
-    // now runs. Whatever was loaded before is unloaded first.
+    // Loads the DLL, copies its parameter ranges, creates the machine, sets its callback and
+    // starts it; true when a machine now runs. Whatever was loaded before is unloaded first.
+    // Nothing of the machine's memory is read or written outside the guard, and nothing is
+    // allocated.
     bool load_machine();
     // Destroys the machine (guarded: whatever it raises is discarded) and frees the DLL; a
     // machine that faulted is abandoned instead, its DLL reference kept for good.
@@ -100,7 +102,7 @@ public:
 private:
     explicit machine_plugin(const machine_info& info) noexcept;
     event_source events() const;
-    void forget_description(); // machine_params, which belong to the DLL
+    void forget_description(); // the ranges of the machine last loaded
 
     const machine_info* info;
     value_layout layout;
@@ -108,9 +110,12 @@ private:
     int track_record_count = 0;
     platform::module_handle library = nullptr;
     guarded_machine machine; // its target is never set without library
-    // The machine's parameters as it described them at load time; they belong to its DLL.
-    const machine_parameter* const* machine_params = nullptr;
-    int machine_param_count = 0; // entries of machine_params; 0 when it is null
+    // The ranges of the machine's parameters as it described them at load time, one entry per
+    // global parameter of the description (allocated with the instance), of which the first
+    // machine_range_count were copied: the audio path never reads the machine's own table.
+    std::unique_ptr<parameter_range[]> machine_ranges;
+    int machine_range_capacity = 0;
+    int machine_range_count = 0;
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;
 };
