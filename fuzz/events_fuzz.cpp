@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "machine/machine_info.h"
@@ -25,14 +26,14 @@ public:
         FUZZ_CHECK(index > last_parameter);
         last_parameter = index;
         FUZZ_CHECK(index < static_cast<int>(source->host_params.size()));
-        FUZZ_CHECK(index < source->machine_param_count);
-        const machine_parameter* own = source->machine_params[index];
+        FUZZ_CHECK(index < source->machine_range_count);
+        const parameter_range& own = source->machine_ranges[index];
         const host_parameter* host = source->host_params[static_cast<std::size_t>(index)];
-        FUZZ_CHECK(own != nullptr && host != nullptr);
+        FUZZ_CHECK(own.present && host != nullptr);
         const int written = static_cast<int>(source->layout->read(index));
         FUZZ_CHECK(written != host->empty_value);
-        if (host->lowest <= written && written <= host->highest && own->lowest <= own->highest) {
-            FUZZ_CHECK(own->lowest <= value && value <= own->highest);
+        if (host->lowest <= written && written <= host->highest && own.lowest <= own.highest) {
+            FUZZ_CHECK(own.lowest <= value && value <= own.highest);
         }
         ++parameters;
     }
@@ -96,10 +97,24 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     event_source source;
     source.layout = &layout;
     source.host_params = info->global_params();
-    // The machine as loaded may have fewer parameters than its description had at the scan.
+    // The machine as loaded may have fewer parameters than its description had at the scan;
+    // their ranges are copied, one per global parameter at most, as a load copies them.
+    machine_description loaded = made.description;
     const int own_count = made.used_count();
-    source.machine_params = own_count > 0 ? made.description.params : nullptr;
-    source.machine_param_count = own_count > 0 ? in.ConsumeIntegralInRange<int>(0, own_count) : 0;
+    loaded.param_count = own_count > 0 ? in.ConsumeIntegralInRange<int>(0, own_count) : 0;
+    const int globals = static_cast<int>(info->global_params().size());
+    std::vector<parameter_range> ranges(static_cast<std::size_t>(globals));
+    source.machine_ranges = ranges.data();
+    source.machine_range_count = copy_ranges(loaded, ranges.data(), globals);
+    FUZZ_CHECK(source.machine_range_count ==
+               (loaded.param_count < globals ? loaded.param_count : globals));
+    for (int i = 0; i < source.machine_range_count; ++i) {
+        const machine_parameter* entry = loaded.params[i];
+        const parameter_range& copied = ranges[static_cast<std::size_t>(i)];
+        FUZZ_CHECK(copied.present == (entry != nullptr));
+        FUZZ_CHECK(entry == nullptr ||
+                   (copied.lowest == entry->lowest && copied.highest == entry->highest));
+    }
     const bool generator = !info->track_params().empty();
     source.track_area = generator ? tracks : nullptr;
     source.track_records = generator ? track_records : 0;
@@ -116,7 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
     FUZZ_CHECK(target.notes == expected_notes);
 
-    const int globals = static_cast<int>(info->global_params().size());
     for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
         const int index = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-2, globals + 3)
                                            : in.ConsumeIntegral<int>();

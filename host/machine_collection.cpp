@@ -1,6 +1,7 @@
 #include "host/machine_collection.h"
 
 #include <cstring>
+#include <new>
 
 #include "host/scan_paths.h"
 #include "platform/platform.h"
@@ -9,21 +10,22 @@ namespace kestrune {
 
 namespace {
 
-// What the guarded part of a probe works on: a machine's "GetInfo", and its answer turned into
-// a description.
+// What the guarded part of a probe works on: a machine's "GetInfo", and the description that
+// its answer fills. The description is owned by probe_machine, outside the guarded frame, so
+// that a fault, which leaves the frame without unwinding it, loses nothing.
 struct probe_call {
     get_info_function get_info;
     const char* path;
     instance_maker make_plugin;
     machine_info* info;
+    bool complete;
 };
 
 void describe(void* context) {
     auto& call = *static_cast<probe_call*>(context);
     const machine_description* description = call.get_info();
-    if (description != nullptr) {
-        call.info = build_machine_info(*description, call.path, call.make_plugin);
-    }
+    call.complete = description != nullptr &&
+                    fill_machine_info(*call.info, *description, call.path, call.make_plugin);
 }
 
 } // namespace
@@ -147,14 +149,24 @@ void machine_collection::probe_machine(const char* path) noexcept {
     if (library == nullptr) {
         return;
     }
-    probe_call call{
-        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export)), path,
-        make_plugin_, nullptr};
-    // A machine that faults while it describes itself is passed over like one without a
-    // description; what it had built by then is lost rather than trusted.
-    if (call.get_info != nullptr && platform::guarded_call(describe, &call) &&
-        call.info != nullptr && infos.push(std::unique_ptr<machine_info>(call.info))) {
-        factory->announce(call.info); // a description that can't be kept is destroyed unseen
+    auto get_info =
+        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
+    std::unique_ptr<machine_info> info(get_info != nullptr ? new (std::nothrow) machine_info()
+                                                           : nullptr);
+    if (info == nullptr) {
+        platform::free_library(library);
+        return;
+    }
+    probe_call call{get_info, path, make_plugin_, info.get(), false};
+    if (!platform::guarded_call(describe, &call)) {
+        // A machine that faults while it describes itself is passed over, and what its
+        // description had become goes with info. Its DLL stays loaded for good, as an
+        // instance's does: its detach code would run in whatever state the fault left.
+        return;
+    }
+    machine_info* kept = info.get();
+    if (call.complete && infos.push(std::move(info))) {
+        factory->announce(kept); // a description that can't be kept is destroyed unseen
     }
     platform::free_library(library);
 }

@@ -40,7 +40,8 @@ public:
     // searched twice in one scan, however many paths lead to it: links back up the tree end.
     void scan_folder(char* path) noexcept;
     // Loads one candidate DLL, describes, keeps and announces it when its "GetInfo" answers a
-    // description, and unloads it again on every path.
+    // description, and unloads it again, unless it faulted while it was described: then it
+    // stays loaded, and nothing of its description is kept.
     void probe_machine(const char* path) noexcept;
 
     host_factory* factory = nullptr;

@@ -49,6 +49,15 @@ void copy_name(char (&field)[32], const char* text) {
     field[sizeof field - 1] = '\0';
 }
 
+// Copies a machine's text (null: empty) into one of ours. Its length is read first, so that the
+// copy reads only bytes already read once: a text that can't be read faults before the string
+// changes, never in the middle of its growth.
+void copy_text(std::string& field, const char* text) {
+    const char* source = text_or_empty(text);
+    const std::size_t length = std::strlen(source);
+    field.assign(source, length);
+}
+
 // a - b as the machine's own 32-bit int arithmetic would give it, wrapping, without overflow.
 int wrapping_difference(int a, int b) {
     const std::uint32_t r = static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b);
@@ -101,10 +110,16 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
         return false;
     info.name_record_count = count;
 
+    const machine_parameter* const* params = description.params;
     const machine_parameter none{nullptr, nullptr, 0, 0, 0, 0};
     for (int i = 0; i < count; ++i) {
-        const machine_parameter* entry = description.params[i];
-        const machine_parameter& mp = entry ? *entry : none;
+        // The machine's entry and its names first, into locals; then our own records.
+        const machine_parameter* entry = params[i];
+        const machine_parameter mp = entry ? *entry : none;
+        param_name_record names;
+        copy_name(names.title, mp.title);
+        copy_name(names.caption, mp.caption);
+
         host_parameter* p = new_parameter(word_template);
         if (!p)
             return false;
@@ -112,11 +127,10 @@ bool add_global_parameters(machine_info& info, const machine_description& descri
         if (mp.flags == 2)
             p->flags = 2;
         convert_range(mp, *p);
-        param_name_record& names = info.name_records[static_cast<std::size_t>(i)];
-        copy_name(names.title, mp.title);
-        copy_name(names.caption, mp.caption);
-        p->title = names.title;
-        p->caption = names.caption;
+        param_name_record& kept = info.name_records[static_cast<std::size_t>(i)];
+        kept = names;
+        p->title = kept.title;
+        p->caption = kept.caption;
     }
     return true;
 }
@@ -141,27 +155,25 @@ bool add_track_parameters(machine_info& info) {
     return true;
 }
 
-// Fills a machine_info in its construction state; false when memory runs out (it may then
-// be partly filled, and the caller destroys it).
-bool fill_machine_info(machine_info& info, const machine_description& description,
-                       const char* path) {
+// Fills a machine_info in its construction state from a copy of the machine's description;
+// false when memory runs out (it may then be partly filled, and the caller destroys it).
+bool fill_fields(machine_info& info, const machine_description& description, const char* path) {
     const bool generator = description.kind_flags == 3;
     info.kind = generator ? 1 : 2;
     info.interface_version = 15;
     info.flags = 1;
 
-    const char* full_name = text_or_empty(description.full_name);
-    info.full_name_text = full_name;
+    copy_text(info.full_name_text, description.full_name);
     info.full_name = info.full_name_text.c_str();
-    info.short_label_text = text_or_empty(description.short_label);
+    copy_text(info.short_label_text, description.short_label);
     info.short_label = info.short_label_text.c_str();
-    info.author_text = text_or_empty(description.author);
+    copy_text(info.author_text, description.author);
     info.author = info.author_text.c_str();
 
     // The machine's own command is always entry 0, the About box entry 1.
-    info.command_list_text = text_or_empty(description.command_text);
+    copy_text(info.command_list_text, description.command_text);
     info.command_list_text += "\nAbout ";
-    info.command_list_text += full_name;
+    info.command_list_text += info.full_name_text;
     info.command_list_text += "...";
     info.command_list = info.command_list_text.c_str();
 
@@ -246,22 +258,26 @@ bool machine_info::make_lists(std::size_t n, std::size_t m) noexcept {
     return true;
 }
 
+bool fill_machine_info(machine_info& info, const machine_description& description, const char* path,
+                       instance_maker make_plugin) noexcept {
+    info.make_plugin = make_plugin;
+    // The texts and lists grow through std::string and std::vector, which report a lack of
+    // memory only by throwing; it is caught here and turned into a false answer, so nothing
+    // reaches the host. This is the one way out of memory, never a normal path.
+    try {
+        const machine_description copy = description; // the machine's fields, read once
+        return fill_fields(info, copy, path);
+    } catch (...) {
+        return false;
+    }
+}
+
 machine_info* build_machine_info(const machine_description& description, const char* path,
                                  instance_maker make_plugin) noexcept {
     machine_info* info = new (std::nothrow) machine_info();
     if (!info)
         return nullptr;
-    info->make_plugin = make_plugin;
-    bool complete = false;
-    // The texts and lists grow through std::string and std::vector, which report a lack of
-    // memory only by throwing; it is caught here and turned into a null answer, so nothing
-    // reaches the host. This is the one way out of memory, never a normal path.
-    try {
-        complete = fill_machine_info(*info, description, path);
-    } catch (...) {
-        complete = false;
-    }
-    if (!complete) {
+    if (!fill_machine_info(*info, description, path, make_plugin)) {
         delete info;
         return nullptr;
     }

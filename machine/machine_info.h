@@ -77,6 +77,15 @@ private:
 machine_info* build_machine_info(const machine_description& description, const char* path,
                                  instance_maker make_plugin) noexcept;
 
+// The same into info, fresh from its constructor and owned by the caller; false when memory runs
+// out (info is then partly filled). Made for a description that may fault while it is read,
+// inside the caller's guard, which then leaves this function at any point without unwinding:
+// it owns nothing itself, and every field, text and parameter of the description is read into
+// locals before any of info's texts and lists changes, so that a fault never interrupts a change.
+// Whatever info holds then, destroying it frees it all.
+bool fill_machine_info(machine_info& info, const machine_description& description, const char* path,
+                       instance_maker make_plugin) noexcept;
+
 // Replaces every character from with to in a NUL-terminated text; nothing when text is null or
 // from equals to.
 void replace_char(char* text, char from, char to);

@@ -16,23 +16,43 @@ int global_count(const event_source& source) {
     return static_cast<int>(source.host_params.size());
 }
 
-// The host parameter and machine parameter of global index, or false when either is missing.
+// The host parameter and machine range of global index, or false when either is missing.
 bool parameter_pair(const event_source& source, int index, const host_parameter*& host,
-                    const machine_parameter*& own) {
-    if (index < 0 || index >= global_count(source) || index >= source.machine_param_count ||
-        source.machine_params == nullptr) {
+                    const parameter_range*& own) {
+    if (index < 0 || index >= global_count(source) || index >= source.machine_range_count ||
+        source.machine_ranges == nullptr) {
         return false;
     }
     host = source.host_params[static_cast<std::size_t>(index)];
-    own = source.machine_params[index];
-    return host != nullptr && own != nullptr;
+    own = &source.machine_ranges[index];
+    return host != nullptr && own->present;
 }
 
-int to_machine_range(const host_parameter& host, const machine_parameter& own, int value) {
+int to_machine_range(const host_parameter& host, const parameter_range& own, int value) {
     return rescale_value(value, host.lowest, host.highest, own.lowest, own.highest);
 }
 
 } // namespace
+
+int copy_ranges(const machine_description& description, parameter_range* ranges, int capacity) {
+    const machine_parameter* const* params = description.params;
+    const int described = description.param_count;
+    if (params == nullptr || described <= 0 || ranges == nullptr) {
+        return 0;
+    }
+    const int count = described < capacity ? described : capacity;
+    for (int i = 0; i < count; ++i) {
+        const machine_parameter* entry = params[i];
+        parameter_range range;
+        if (entry != nullptr) {
+            range.lowest = entry->lowest;
+            range.highest = entry->highest;
+            range.present = true;
+        }
+        ranges[i] = range;
+    }
+    return count > 0 ? count : 0;
+}
 
 void send_events(const event_source& source, guarded_machine& target) {
     // An abandoned layout has no offsets (count 0): then no global value can be read.
@@ -42,7 +62,7 @@ void send_events(const event_source& source, guarded_machine& target) {
     }
     for (int i = 0; i < globals; ++i) {
         const host_parameter* host = nullptr;
-        const machine_parameter* own = nullptr;
+        const parameter_range* own = nullptr;
         if (!parameter_pair(source, i, host, own)) {
             continue;
         }
@@ -91,7 +111,7 @@ const char* describe_value(const event_source& source, guarded_machine& target, 
         return text;
     }
     const host_parameter* host = nullptr;
-    const machine_parameter* own = nullptr;
+    const parameter_range* own = nullptr;
     if (!parameter_pair(source, index, host, own)) {
         return text;
     }

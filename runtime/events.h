@@ -15,14 +15,22 @@ namespace kestrune {
 constexpr int track_record_size = 3; // note byte, then the command word, little-endian
 constexpr int text_buffer_size = 128;
 
+// One machine parameter's range, copied from the machine's description when it was loaded, so
+// that events and value texts never read the machine's memory again.
+struct parameter_range {
+    int lowest = 0;
+    int highest = 0;
+    bool present = false; // false: the machine's entry was null, and the parameter isn't reached
+};
+
 // What an instance hands the event functions: its value areas and both sides' parameters.
 struct event_source {
     const value_layout* layout = nullptr; // the global value area
     param_list host_params;               // G global parameters
-    // The machine's parameters as it described them when it was loaded. It may have fewer
-    // than G (its DLL was replaced after the scan) or null entries: those aren't reached.
-    const machine_parameter* const* machine_params = nullptr;
-    int machine_param_count = 0;
+    // The machine's parameter ranges as it described them when it was loaded. It may have had
+    // fewer than G (its DLL was replaced after the scan) or null entries: those aren't reached.
+    const parameter_range* machine_ranges = nullptr;
+    int machine_range_count = 0;
     const unsigned char* track_area = nullptr; // track_records records of 3 bytes, or null
     int track_records = 0;
     int track_count = 0; // tracks in use, as the host set them
@@ -32,6 +40,12 @@ struct event_source {
 inline int machine_note(unsigned char note) {
     return (note & 15) + 12 * (note >> 4);
 }
+
+// Copies the ranges of the machine's first parameters, as many as it describes and at most
+// capacity, into ranges, and answers how many it copied (none for null params or a count that
+// isn't positive). It reads the machine's memory, so it runs inside the guard; every entry is
+// read into locals before it is written.
+int copy_ranges(const machine_description& description, parameter_range* ranges, int capacity);
 
 // Sends the changed global values in parameter order, then every track's note in track order.
 // A machine that faults is sent nothing more.

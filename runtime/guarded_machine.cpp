@@ -4,16 +4,15 @@
 
 namespace kestrune {
 
-bool guarded_machine::get_info(get_info_function export_function,
-                               const machine_description*& description) {
-    description = nullptr; // stays null when GetInfo faults: the call never returned
-    auto call = [&] { description = export_function(); };
-    return guard("GetInfo", call);
-}
-
-bool guarded_machine::create(create_machine_function export_function) {
+bool guarded_machine::create(create_machine_function export_function,
+                             machine_host_callback* callback) {
     kestrune::machine* created = nullptr;
-    auto call = [&] { created = export_function(); };
+    auto call = [&] {
+        created = export_function();
+        if (created != nullptr) {
+            created->callback = callback;
+        }
+    };
     if (!guard("CreateMachine", call)) {
         return false; // whatever it made by then is abandoned with its DLL
     }

@@ -33,10 +33,14 @@ public:
     // Forgets the fault of an abandoned machine, for a fresh one.
     void forget_fault() { fault = machine_fault{}; }
 
-    // The two exports that a start calls. get_info leaves description null when the machine
-    // answers none; create sets target to what "CreateMachine" answers.
-    bool get_info(get_info_function export_function, const machine_description*& description);
-    bool create(create_machine_function export_function);
+    // The two exports that a start calls, each with the first use of its answer in the same
+    // guard, as that answer is the machine's memory: get_info hands what "GetInfo" answers
+    // (null for none) to read(description), and a fault while read reads it is GetInfo's;
+    // create sets target to what "CreateMachine" answers and, when that isn't null, writes
+    // callback into it, and a fault while it does is CreateMachine's.
+    template <class Read>
+    bool get_info(get_info_function export_function, Read& read);
+    bool create(create_machine_function export_function, machine_host_callback* callback);
 
     // The machine's operations (machine_interface.h), by the same names. The answers of
     // data_size, channel_muted and describe go into the last argument, untouched on a fault.
@@ -94,6 +98,12 @@ inline bool guarded_machine::guard(const char* name, Call& call) {
 template <class Call>
 inline bool guarded_machine::call_machine(const char* name, Call& call) {
     return target != nullptr && guard(name, call);
+}
+
+template <class Read>
+inline bool guarded_machine::get_info(get_info_function export_function, Read& read) {
+    auto call = [&] { read(export_function()); };
+    return guard("GetInfo", call);
 }
 
 inline bool guarded_machine::start_up() {

@@ -55,6 +55,13 @@ machine_plugin::machine_plugin(const machine_info& owner) noexcept
             track_record_count = records;
         }
     }
+    std::size_t globals = owner.global_params().size();
+    if (globals > 0 && globals <= 0x7fffffff) {
+        machine_ranges.reset(new (std::nothrow) parameter_range[globals]);
+        if (machine_ranges != nullptr) {
+            machine_range_capacity = static_cast<int>(globals);
+        }
+    }
     global_values = layout.values.get();
     track_values = track_area.get();
     attribute_values = nullptr;
@@ -65,8 +72,10 @@ machine_plugin* machine_plugin::create(const machine_info& owner) noexcept {
     if (instance == nullptr) {
         return nullptr;
     }
-    // Without its value areas the host would write its values through a null pointer.
-    if ((!owner.global_params().empty() && instance->layout.values == nullptr) ||
+    // Without its value areas the host would write its values through a null pointer; without
+    // the ranges no global value could reach the machine.
+    if ((!owner.global_params().empty() &&
+         (instance->layout.values == nullptr || instance->machine_ranges == nullptr)) ||
         (!owner.track_params().empty() && instance->track_area == nullptr)) {
         delete instance;
         return nullptr;
@@ -93,32 +102,31 @@ bool machine_plugin::load_machine() {
         return false;
     }
     auto get_info = export_of<get_info_function>(library, get_info_export);
-    const machine_description* description = nullptr;
-    if (get_info == nullptr || !machine.get_info(get_info, description) || description == nullptr) {
+    bool described = false;
+    int copied = 0;
+    auto read = [&](const machine_description* description) {
+        described = description != nullptr;
+        if (described) {
+            copied = copy_ranges(*description, machine_ranges.get(), machine_range_capacity);
+        }
+    };
+    if (get_info == nullptr || !machine.get_info(get_info, read) || !described) {
         unload_machine(); // keeps the DLL when GetInfo faulted
         return false;
     }
-    machine_params = description->params;
-    machine_param_count = description->params != nullptr && description->param_count > 0
-                              ? description->param_count
-                              : 0;
+    machine_range_count = copied;
     auto create_machine = export_of<create_machine_function>(library, create_machine_export);
-    if (create_machine == nullptr || !machine.create(create_machine) || machine.target == nullptr) {
-        unload_machine();
-        return false;
-    }
     callback = new (std::nothrow) machine_callback(*this);
-    if (callback == nullptr) {
+    if (create_machine == nullptr || callback == nullptr ||
+        !machine.create(create_machine, callback) || machine.target == nullptr) {
         unload_machine();
         return false;
     }
-    machine.target->callback = callback;
     return machine.start_up();
 }
 
 void machine_plugin::forget_description() {
-    machine_params = nullptr;
-    machine_param_count = 0;
+    machine_range_count = 0;
 }
 
 void machine_plugin::unload_machine() {
@@ -208,8 +216,8 @@ event_source machine_plugin::events() const {
     event_source source;
     source.layout = &layout;
     source.host_params = info->global_params();
-    source.machine_params = machine_params;
-    source.machine_param_count = machine_param_count;
+    source.machine_ranges = machine_ranges.get();
+    source.machine_range_count = machine_range_count;
     source.track_area = track_area.get();
     source.track_records = track_record_count;
     source.track_count = track_count;

@@ -95,8 +95,9 @@ public:
     int tempo() noexcept override;
     int beat_ticks() noexcept override;
 
-    // Loads the DLL, creates the machine, gives it a new callback object and starts it; true
-    // when a machine now runs. Whatever was loaded before is unloaded first.
+    // Loads the DLL, copies its parameter ranges, creates the machine, gives it a new callback
+    // object and starts it; true when a machine now runs. Whatever was loaded before is unloaded
+    // first. Nothing of the machine's memory is read or written outside the guard.
     bool load_machine();
     // Destroys the machine (guarded: whatever it raises is discarded), then frees its callback
     // and the DLL; a machine that faulted is abandoned instead, its DLL reference and its
@@ -115,7 +116,7 @@ public:
 private:
     explicit machine_plugin(const machine_info& info) noexcept;
     event_source events() const;
-    void forget_description(); // machine_params, which belong to the DLL
+    void forget_description(); // the ranges of the machine last loaded
     // Re-entry bookkeeping around each host call that reaches the machine: enter answers false
     // for a re-entrant call (which must then reach nothing); leave answers false when a release
     // came meanwhile, in which case the instance is gone and the caller must not touch it.
@@ -130,9 +131,12 @@ private:
     platform::module_handle library = nullptr;
     guarded_machine machine;              // its target is never set without library
     machine_callback* callback = nullptr; // the loaded machine's, or null
-    // The machine's parameters as it described them at load time; they belong to its DLL.
-    const machine_parameter* const* machine_params = nullptr;
-    int machine_param_count = 0; // entries of machine_params; 0 when it is null
+    // The ranges of the machine's parameters as it described them at load time, one entry per
+    // global parameter of the description (allocated with the instance), of which the first
+    // machine_range_count were copied: the audio path never reads the machine's own table.
+    std::unique_ptr<parameter_range[]> machine_ranges;
+    int machine_range_capacity = 0;
+    int machine_range_count = 0;
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;
     int calls_in_progress = 0;    // host calls now inside the machine: 0 or 1

@@ -257,6 +257,15 @@ TEST_F(Fault, StackOverflowTwiceInARow) {
                 "stack overflow");
 }
 
+// A description that can't be read, or a machine that can't hold its callback, is a fault of
+// the export that answered it.
+TEST_F(Fault, UnusableAnswersFaultTheirExport) {
+    check_fault("GetInfo", FIXTURE_FAULT_BAD_ANSWER, platform::access_violation_code,
+                "access violation");
+    check_fault("CreateMachine", FIXTURE_FAULT_BAD_ANSWER, platform::access_violation_code,
+                "access violation");
+}
+
 TEST_F(Fault, OtherExceptionsByTheirCode) {
     check_fault("midi_in", FIXTURE_FAULT_DIVIDE, EXCEPTION_INT_DIVIDE_BY_ZERO,
                 "exception 0xC0000094");

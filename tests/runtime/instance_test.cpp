@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hostkit/host_platform.h"
 #include "runtime/about.h"
@@ -335,6 +336,33 @@ TEST_F(Instance, AMachineWithFewerParametersThanItsDescription) {
         }
         EXPECT_STREQ(plugin->value_text(global_count + 1, 0x0C40), "0C 40") << r.name;
         now.take_log();
+    }
+}
+
+// The ranges are copied when the machine is loaded: a machine that later overwrites its
+// description, or makes it unreadable, changes nothing.
+TEST_F(Instance, ADescriptionChangedAfterStartUpChangesNothing) {
+    std::vector<std::string> machines = {"rt_table_overwritten"};
+#if defined(_WIN32)
+    machines.push_back("rt_table_protected");
+#endif
+    for (const std::string& name : machines) {
+        SCOPED_TRACE(name);
+        logging_fixture changing(name);
+        ASSERT_TRUE(changing.loaded());
+        info->library_path = changing.path();
+        instance plugin(*info);
+        plugin->start(nullptr);
+        EXPECT_EQ(changing.take_log(), started);
+        std::memset(plugin->global_values, 0, 7);
+        plugin->set_tracks(1);
+        clear_tracks(*plugin.plugin);
+        plugin->take_events();
+        EXPECT_EQ(changing.take_log(), "set_parameter 0 0\nset_parameter 1 -100\n"
+                                       "set_parameter 2 0\nset_parameter 3 1\nset_parameter 4 0\n");
+        EXPECT_STREQ(plugin->value_text(0, 65534), "100000");
+        EXPECT_STREQ(plugin->value_text(1, 200), "100");
+        EXPECT_EQ(plugin->fault().call, nullptr);
     }
 }
 

@@ -86,10 +86,20 @@ struct event_bench {
         std::memset(tracks, 0, sizeof tracks);
         source.layout = &layout;
         source.host_params = info->global_params();
-        source.machine_params = pointers.data();
-        source.machine_param_count = static_cast<int>(pointers.size());
+        load(static_cast<int>(pointers.size()));
         source.track_area = tracks;
         source.track_records = 64;
+    }
+    // What a load does: the ranges of the machine's first count parameters copied, at most one
+    // per global parameter.
+    void load(int count) {
+        machine_description description{};
+        description.param_count = count;
+        description.params = pointers.data();
+        ranges.assign(info->global_params().size(), parameter_range{});
+        source.machine_ranges = ranges.data();
+        source.machine_range_count =
+            copy_ranges(description, ranges.data(), static_cast<int>(ranges.size()));
     }
     // Every global value empty.
     void clear_globals() {
@@ -115,6 +125,7 @@ struct event_bench {
 
     std::vector<machine_parameter> machine_side;
     std::vector<const machine_parameter*> pointers;
+    std::vector<parameter_range> ranges;
     std::unique_ptr<machine_info> info;
     value_layout layout;
     unsigned char tracks[64 * 3];
@@ -208,11 +219,15 @@ TEST(Events, TrackCountIsBoundedByTheAreaAndNoAreaSendsNoTracks) {
 
 TEST(Events, MissingMachineParametersAreNeitherSentNorDescribed) {
     event_bench bench({range(0, 10), range(0, 10), range(0, 10)}, {2, 2, 2}, {10, 10, 10});
-    bench.pointers[1] = nullptr;          // a null entry in the machine's array
-    bench.source.machine_param_count = 2; // the machine now has two parameters, not three
+    bench.pointers[1] = nullptr; // a null entry in the machine's array
+    bench.load(2);               // the machine now has two parameters, not three
+    EXPECT_EQ(bench.source.machine_range_count, 2);
     for (int i = 0; i < 3; ++i) {
         bench.set_global(i, 7);
     }
+    // Copied at load: what the machine's table holds later changes nothing.
+    bench.machine_side[0] = range(100, 110);
+    bench.pointers[0] = nullptr;
     send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "set_parameter 0 7\n");
 
@@ -228,6 +243,29 @@ TEST(Events, MissingMachineParametersAreNeitherSentNorDescribed) {
     bench.source.track_count = 1;
     send_events(bench.source, bench.calls);
     EXPECT_EQ(bench.target.log, "sequence_event 0 49 0 0 0\n");
+}
+
+TEST(Events, RangesAreCopiedForTheParametersThatBothSidesHave) {
+    const machine_parameter wide = range(-5, 5);
+    const machine_parameter narrow = range(0, 9);
+    const machine_parameter* entries[3] = {&wide, nullptr, &narrow};
+    machine_description description{};
+    description.params = entries;
+    description.param_count = 3;
+    parameter_range ranges[3];
+    EXPECT_EQ(copy_ranges(description, ranges, 2), 2) << "no more than the host has";
+    EXPECT_TRUE(ranges[0].present);
+    EXPECT_EQ(ranges[0].lowest, -5);
+    EXPECT_EQ(ranges[0].highest, 5);
+    EXPECT_FALSE(ranges[1].present) << "a null entry stays unreachable";
+    EXPECT_EQ(copy_ranges(description, ranges, 3), 3);
+    EXPECT_EQ(ranges[2].highest, 9);
+    EXPECT_EQ(copy_ranges(description, ranges, 0), 0);
+    description.param_count = -1;
+    EXPECT_EQ(copy_ranges(description, ranges, 3), 0);
+    description.param_count = 3;
+    description.params = nullptr;
+    EXPECT_EQ(copy_ranges(description, ranges, 3), 0);
 }
 
 TEST(ValueText, MachineTextOrTheDecimalMachineValue) {

@@ -28,6 +28,11 @@ __declspec(dllimport) win_module __stdcall LoadLibraryA(const char* path);
 __declspec(dllimport) void __stdcall RaiseException(unsigned long code, unsigned long flags,
                                                     unsigned long count,
                                                     const unsigned long* arguments);
+__declspec(dllimport) void* __stdcall VirtualAlloc(void* address, size_t size, unsigned long type,
+                                                   unsigned long protection);
+__declspec(dllimport) win_bool
+    __stdcall VirtualProtect(void* address, size_t size, unsigned long protection,
+                             unsigned long* old_protection);
 __declspec(dllimport) win_bool
     __stdcall WriteFile(win_handle file, const void* data, unsigned long size,
                         unsigned long* written, void* overlapped);
@@ -35,3 +40,6 @@ __declspec(dllimport) win_bool
 
 #define WIN_STD_OUTPUT_HANDLE ((unsigned long)-11)
 #define WIN_EXCEPTION_NONCONTINUABLE 1ul
+#define WIN_MEM_COMMIT_RESERVE 0x3000ul
+#define WIN_PAGE_NOACCESS 1ul
+#define WIN_PAGE_READWRITE 4ul
