@@ -8,6 +8,10 @@
 
 #include <cstddef>
 
+#if !defined(_WIN32)
+#include <cxxabi.h>
+#endif
+
 namespace kestrune::platform {
 
 #if defined(_WIN32)
@@ -93,8 +97,31 @@ constexpr unsigned stack_overflow_code = 0xC00000FDu;
 // caller's) and own receives what the call left in force, for the next call. After any fault
 // the thread's stack guard page is back, so that every later stack overflow is caught too.
 // The call must not leave by any other way than returning.
+#if defined(_WIN32)
 bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr,
                   fp_settings* own = nullptr);
+#else
+// Natively a plain catch, defined here so that a caller's call inlines into it: the normal
+// path then costs nothing.
+inline bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr,
+                         fp_settings* own = nullptr) {
+    (void)own;
+    if (call == nullptr) {
+        return true;
+    }
+    try {
+        call(context);
+        return true;
+    } catch (abi::__forced_unwind&) {
+        throw; // pthread_cancel's unwinding: swallowed, it would end in abort
+    } catch (...) {
+        if (raised != nullptr) {
+            *raised = cxx_exception_code;
+        }
+        return false;
+    }
+}
+#endif
 
 // What identifies a folder whichever path leads to it: the volume and file index on Windows,
 // the device and inode natively. A file system that reports no index (index 0: some network

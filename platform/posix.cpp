@@ -10,8 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cxxabi.h>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -197,24 +195,6 @@ int message_box(const char* text, const char* caption, unsigned type) {
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "",
                  text != nullptr ? text : "");
     return 1;
-}
-
-bool guarded_call(void (*call)(void*), void* context, unsigned* raised, fp_settings* own) {
-    (void)own;
-    if (call == nullptr) {
-        return true;
-    }
-    try {
-        call(context);
-        return true;
-    } catch (abi::__forced_unwind&) {
-        throw; // pthread_cancel's unwinding: swallowed, it ends in abort
-    } catch (...) {
-        if (raised != nullptr) {
-            *raised = cxx_exception_code;
-        }
-        return false;
-    }
 }
 
 bool identify_folder(const char* path, folder_identity& identity) {

@@ -262,7 +262,7 @@ __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE:
     andl $0xFFFFFFC0, %edx
     movl %edx, 4(%ebx)
     movl 16(%esp), %edx
-3:  testw $0x3880, %ax
+3:  testl $0x3880, %eax
     jnz 6f
     cmpw %cx, 4(%esp)
     jne 6f
