@@ -1,4 +1,5 @@
-// kestrune_guard_timing: what the fault guard adds to one machine call, without Google
+// kestrune_guard_timing: what the fault guard adds to one machine call (on Windows its
+// floating-point checks included: each side's settings read before and after), without Google
 // Benchmark, so that it builds for the Windows flavour too (time it under Wine where Wine runs
 // directly; timings taken under emulation say nothing). It makes the same call into the quiet
 // machine, which does nothing, bare and through guarded_machine, in rounds of ten million, and
