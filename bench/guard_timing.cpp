@@ -1,6 +1,7 @@
 // kestrune_timing: render against the ideal kernel and take_events (product_timing.cpp), then
-// what the fault guard adds to one machine call, without Google Benchmark, so that it builds
-// for the Windows flavour too (time it under Wine where Wine runs directly; timings taken under
+// what the fault guard adds to one machine call (on Windows its floating-point checks included:
+// each side's settings read before and after), without Google Benchmark, so that it builds for
+// the Windows flavour too (time it under Wine where Wine runs directly; timings taken under
 // emulation say nothing). For the guard it makes the same call into the quiet machine, which
 // does nothing, bare and through guarded_machine, in rounds of ten million, and prints the
 // median of seven rounds of each.

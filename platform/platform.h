@@ -8,6 +8,10 @@
 
 #include <cstddef>
 
+#if !defined(_WIN32)
+#include <cxxabi.h>
+#endif
+
 namespace kestrune::platform {
 
 #if defined(_WIN32)
@@ -36,11 +40,27 @@ module_handle module_containing(const void* address);
 // characters copied; 0 on failure or for a null module.
 unsigned module_file_name(module_handle module, char* buffer, unsigned size);
 
-// Loads a library by path (its initialisation runs); null when it can't be loaded.
-module_handle load_library(const char* path);
+// A machine's floating-point settings: what it has set for itself and finds in force again at
+// each call. On 32-bit Windows the x87 control word and MXCSR's control bits (its exception
+// flags are left out: they are sticky results, not settings); natively nothing is kept.
+struct fp_settings {
+    unsigned short x87_control; // rounding, precision and exception masks of the x87
+    unsigned short reserved;    // zero
+    unsigned mxcsr;             // SSE rounding, exception masks, FTZ and DAZ; flag bits zero
+};
+static_assert(sizeof(fp_settings) == 8, "two 32-bit words");
+
+// The settings in force on this thread now.
+fp_settings current_fp_settings();
+
+// Loads a library by path (its initialisation runs); null when it can't be loaded. The
+// floating-point settings, x87 stack and pending exceptions are the caller's again afterwards,
+// whatever the library's load code did; what it left in force goes into *left when given.
+module_handle load_library(const char* path, fp_settings* left = nullptr);
 // The address of a named export of a loaded library, or null.
 void* find_export(module_handle library, const char* name);
-// Drops one reference to a library loaded by load_library.
+// Drops one reference to a library loaded by load_library; the caller's floating-point state
+// is kept as load_library keeps it.
 void free_library(module_handle library);
 // Keeps the module whose image holds address loaded for the rest of the process, however often
 // it is freed later; false when no module holds the address or it can't be pinned. Not for the
@@ -73,19 +93,52 @@ constexpr unsigned stack_overflow_code = 0xC00000FDu;
 // exception, and on Windows every structured exception too (a processor fault, or an MSVC
 // C++ exception that our own compiler's catch can't see). What was raised is discarded; its
 // code goes into *raised when that is given (cxx_exception_code for a C++ exception of our own
-// compiler). On Windows a fault also leaves the floating-point state as it was before the
-// call: the x87 register stack empty, the x87 control word and MXCSR restored; and after a
-// stack overflow the thread's guard page is back, so that a second one is caught as well.
+// compiler). Natively glibc's forced unwind (a cancelled thread) passes through, as it must.
+//
+// On Windows the caller's floating-point state is its own again afterwards, however the call
+// ended: its x87 control word and MXCSR, no pending x87 exception and the x87 stack empty.
+// With own given, the call runs in those settings (loaded only when they differ from the
+// caller's) and own receives what the call left in force, for the next call. After any fault
+// the thread's stack guard page is back, so that every later stack overflow is caught too.
 // The call must not leave by any other way than returning.
-bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr);
+#if defined(_WIN32)
+bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr,
+                  fp_settings* own = nullptr);
+#else
+// Natively a plain catch, defined here so that a caller's call inlines into it: the normal
+// path then costs nothing.
+inline bool guarded_call(void (*call)(void*), void* context, unsigned* raised = nullptr,
+                         fp_settings* own = nullptr) {
+    (void)own;
+    if (call == nullptr) {
+        return true;
+    }
+    try {
+        call(context);
+        return true;
+    } catch (abi::__forced_unwind&) {
+        throw; // pthread_cancel's unwinding: swallowed, it would end in abort
+    } catch (...) {
+        if (raised != nullptr) {
+            *raised = cxx_exception_code;
+        }
+        return false;
+    }
+}
+#endif
 
 // What identifies a folder whichever path leads to it: the volume and file index on Windows,
-// the device and inode natively.
+// the device and inode natively. A file system that reports no index (index 0: some network
+// and FUSE drives) gives the folder's final path instead, links resolved.
 struct folder_identity {
     unsigned long long volume;
-    unsigned long long index;
+    unsigned long long index; // 0: none, and final_path identifies the folder
+    char final_path[max_path];
 };
 // The identity of the folder at path (links followed); false when it can't be read.
 bool identify_folder(const char* path, folder_identity& identity);
+// Whether two identities are of the same folder: the same volume and index, or, where neither
+// has an index, the same final path (on Windows without regard to ASCII case).
+bool same_folder(const folder_identity& a, const folder_identity& b);
 
 } // namespace kestrune::platform

@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -98,7 +100,15 @@ unsigned module_file_name(module_handle module, char* buffer, unsigned size) {
     return copy_path(path, buffer, size);
 }
 
-module_handle load_library(const char* path) {
+// Natively the floating-point settings are left to each side: nothing is kept.
+fp_settings current_fp_settings() {
+    return fp_settings{};
+}
+
+module_handle load_library(const char* path, fp_settings* left) {
+    if (left != nullptr) {
+        *left = fp_settings{};
+    }
     if (path == nullptr || path[0] == '\0') {
         return nullptr;
     }
@@ -196,21 +206,6 @@ int message_box(const char* text, const char* caption, unsigned type) {
     return 1;
 }
 
-bool guarded_call(void (*call)(void*), void* context, unsigned* raised) {
-    if (call == nullptr) {
-        return true;
-    }
-    try {
-        call(context);
-        return true;
-    } catch (...) {
-        if (raised != nullptr) {
-            *raised = cxx_exception_code;
-        }
-        return false;
-    }
-}
-
 bool identify_folder(const char* path, folder_identity& identity) {
     struct stat status;
     if (path == nullptr || stat(path, &status) != 0 || !S_ISDIR(status.st_mode)) {
@@ -218,7 +213,22 @@ bool identify_folder(const char* path, folder_identity& identity) {
     }
     identity.volume = static_cast<unsigned long long>(status.st_dev);
     identity.index = static_cast<unsigned long long>(status.st_ino);
+    identity.final_path[0] = '\0';
+    if (identity.index == 0) {
+        char resolved[PATH_MAX];
+        if (realpath(path, resolved) == nullptr || std::strlen(resolved) >= max_path) {
+            return false;
+        }
+        std::memcpy(identity.final_path, resolved, std::strlen(resolved) + 1);
+    }
     return true;
+}
+
+bool same_folder(const folder_identity& a, const folder_identity& b) {
+    if (a.index != 0 && b.index != 0) {
+        return a.volume == b.volume && a.index == b.index;
+    }
+    return a.index == 0 && b.index == 0 && std::strcmp(a.final_path, b.final_path) == 0;
 }
 
 } // namespace kestrune::platform

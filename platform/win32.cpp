@@ -29,24 +29,11 @@ unsigned module_file_name(module_handle module, char* buffer, unsigned size) {
     return GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
 }
 
-module_handle load_library(const char* path) {
-    if (path == nullptr || path[0] == '\0') {
-        return nullptr;
-    }
-    return LoadLibraryA(path);
-}
-
 void* find_export(module_handle library, const char* name) {
     if (library == nullptr || name == nullptr) {
         return nullptr;
     }
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void free_library(module_handle library) {
-    if (library != nullptr) {
-        FreeLibrary(static_cast<HMODULE>(library));
-    }
 }
 
 bool pin_module(const void* address) {
@@ -106,67 +93,251 @@ int message_box(const char* text, const char* caption, unsigned type) {
     return MessageBoxA(GetForegroundWindow(), text, caption, type);
 }
 
-// The guard. A frame of our own goes at the head of the thread's handler chain (fs:[0]) for
-// the length of the call. When anything is raised below it and nobody nearer handles it, our
-// handler lets the system unwind the frames between (so the machine's own cleanup runs),
-// unlinks our frame and jumps back into guarded_call, which answers false. A C++ exception of
-// our own compiler travels by DWARF tables instead, so a catch inside the frame takes those.
-// Everything guarded_call needs after the jump lives in the frame, read through a volatile
-// pointer, since the jump may leave registers as the machine had them.
+// --- Floating-point state -------------------------------------------------------------------
+// Each side keeps its own. Reading the state costs a cycle or two (fnstcw, stmxcsr, fnstsw);
+// loading it costs more (fldcw, ldmxcsr, fninit), so it is loaded only where it differs.
 namespace {
 
-struct guard_frame {
-    EXCEPTION_REGISTRATION_RECORD record; // first: fs:[0] points here
-    void* resume[5];                      // __builtin_setjmp's buffer
-    DWORD code;                           // what was raised
-    unsigned* raised;                     // where the caller wants the code, or null
-    unsigned mxcsr;                       // the floating-point settings before the call
+constexpr unsigned mxcsr_flags = 0x3F; // sticky exception flags: results, not settings
+
+// The x87 status word as the caller needs it: the stack top at 0 (bits 11-13: a machine that
+// left values on the stack moved it) and no unmasked exception pending (the error summary, bit
+// 7). The tag word would tell more (a stack left with all eight values has its top at 0 again),
+// but fnstenv, and even fxam of an empty register, cost a hundred times as much.
+constexpr unsigned short x87_unbalanced = 0x3880;
+
+struct fp_state {
     unsigned short x87_control;
+    unsigned mxcsr; // flags included: the caller gets back exactly what it had
 };
 
-EXCEPTION_REGISTRATION_RECORD* chain_head() {
-    EXCEPTION_REGISTRATION_RECORD* head;
-    asm volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
+inline fp_state read_fp_state() {
+    fp_state state;
+    asm volatile("fnstcw %0\n\tstmxcsr %1" : "=m"(state.x87_control), "=m"(state.mxcsr));
+    return state;
 }
 
-void set_chain_head(EXCEPTION_REGISTRATION_RECORD* head) {
-    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+// Whether the x87 stack is empty and no exception is pending, as far as the status word shows.
+inline bool x87_clean() {
+    unsigned short status;
+    asm volatile("fnstsw %0" : "=a"(status));
+    return (status & x87_unbalanced) == 0;
 }
 
-EXCEPTION_DISPOSITION NTAPI guard_handler(EXCEPTION_RECORD* exception, void* established,
-                                          CONTEXT* context, void* dispatcher) {
-    (void)context, (void)dispatcher;
-    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
-        return ExceptionContinueSearch;
+// The caller's state back in full: an empty x87 stack without pending exceptions, its control
+// word and its MXCSR.
+void restore_fp_state(const fp_state& state, bool reset_x87) {
+    if (reset_x87) {
+        asm volatile("fninit");
     }
-    auto* frame = static_cast<guard_frame*>(established);
-    frame->code = exception->ExceptionCode;
-    RtlUnwind(established, nullptr, exception, nullptr);
-    set_chain_head(frame->record.Next);
-    __builtin_longjmp(frame->resume, 1);
+    asm volatile("fldcw %0\n\tldmxcsr %1" : : "m"(state.x87_control), "m"(state.mxcsr));
 }
 
-// Our own C++ exceptions, inside the frame; plain data only around it.
-__attribute__((noinline)) bool call_catching(void (*call)(void*), void* context) {
+// Puts the caller's state back where anything differs.
+inline void keep_fp_state(const fp_state& before) {
+    fp_state now = read_fp_state();
+    bool clean = x87_clean();
+    if (!clean || now.x87_control != before.x87_control || now.mxcsr != before.mxcsr) {
+        restore_fp_state(before, !clean);
+    }
+}
+
+inline fp_settings settings_of(const fp_state& state) {
+    return fp_settings{state.x87_control, 0, state.mxcsr & ~mxcsr_flags};
+}
+
+} // namespace
+
+fp_settings current_fp_settings() {
+    return settings_of(read_fp_state());
+}
+
+module_handle load_library(const char* path, fp_settings* left) {
+    if (path == nullptr || path[0] == '\0') {
+        return nullptr;
+    }
+    // Delphi's and Borland's runtimes, among others, unmask x87 exceptions in their load code.
+    fp_state before = read_fp_state();
+    HMODULE library = LoadLibraryA(path);
+    if (left != nullptr) {
+        *left = settings_of(read_fp_state());
+    }
+    keep_fp_state(before);
+    return library;
+}
+
+void free_library(module_handle library) {
+    if (library != nullptr) {
+        fp_state before = read_fp_state();
+        FreeLibrary(static_cast<HMODULE>(library));
+        keep_fp_state(before);
+    }
+}
+
+// --- The guard --------------------------------------------------------------------------------
+// guarded_call (below, in assembly) does the whole normal path in one frame:
+//   - it reads the caller's x87 control word and MXCSR into its frame, and loads the machine's
+//     own settings where they differ (kestrune_guard_enter);
+//   - it puts a record { next, handler } of its own at the head of the thread's handler chain
+//     (fs:[0]), just below those, for the length of the call;
+//   - it calls kestrune_guard_catching, which runs the call and catches a C++ exception of our
+//     own compiler (those travel by DWARF tables, not by the handler chain);
+//   - it unlinks the record, reads the settings the call left (kept for the machine's next
+//     call) and the x87 status word, and puts the caller's state back where anything differs
+//     (kestrune_guard_leave).
+// When anything is raised below the record and nobody nearer handles it, kestrune_guard_handler
+// lets the system unwind the frames between, so that the machine's own cleanup runs (not after
+// a stack overflow: the stack has no room left for that, and the frames below are simply left),
+// writes the code into the slot above the record, and puts the stack pointer back at the record
+// and jumps to kestrune_guard_resume. That unlinks the record, takes back its own frame pointer,
+// and hands the code to kestrune_guard_fault, which restores the caller's floating-point state
+// and the thread's stack guard page; the call answers 0.
+//
+// The frame, from the record up: next, handler | code, caller's x87 control word, caller's
+// MXCSR, x87 control word after, MXCSR after | edi, esi, ebx | ebp, and guarded_call's
+// return address and arguments.
+namespace {
+
+// The caller's floating-point state, as guarded_call keeps it in its frame.
+struct frame_state {
+    unsigned short x87_control;
+    unsigned short unused;
+    unsigned mxcsr;
+};
+static_assert(sizeof(frame_state) == 8, "two words of the guard's frame");
+
+} // namespace
+
+extern "C" {
+int kestrune_guard_catching(void (*call)(void*), void* context);
+void kestrune_guard_enter(const frame_state* caller, const fp_settings* own);
+void kestrune_guard_leave(const frame_state* caller, unsigned status);
+void kestrune_guard_fault(const frame_state* caller, unsigned code, unsigned* raised);
+EXCEPTION_DISPOSITION NTAPI kestrune_guard_handler(EXCEPTION_RECORD* exception, void* established,
+                                                   CONTEXT* context, void* dispatcher);
+}
+
+// guarded_call itself, by its mangled name (a wrong one fails to link): it answers 1, or 0 once
+// anything was raised.
+asm(R"(
+    .text
+    .globl __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE
+    .def __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE
+    .scl 2; .type 32; .endef
+    .p2align 4
+__ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE:
+    cmpl $0, 4(%esp)
+    je 9f
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    subl $20, %esp
+    fnstcw 4(%esp)
+    stmxcsr 8(%esp)
+    movl 20(%ebp), %ebx
+    testl %ebx, %ebx
+    jz 2f
+    movzwl 4(%esp), %eax
+    cmpl %eax, (%ebx)
+    jne 5f
+    movl 8(%esp), %eax
+    xorl 4(%ebx), %eax
+    testl $0xFFFFFFC0, %eax
+    jnz 5f
+2:  pushl $_kestrune_guard_handler@16
+    pushl %fs:0
+    movl %esp, %fs:0
+    pushl 12(%ebp)
+    pushl 8(%ebp)
+    call _kestrune_guard_catching
+    addl $8, %esp
+    movl (%esp), %ecx
+    movl %ecx, %fs:0
+    addl $8, %esp
+    testl %eax, %eax
+    jz 7f
+    fnstcw 12(%esp)
+    stmxcsr 16(%esp)
+    fnstsw %ax
+    movzwl 12(%esp), %ecx
+    movl 16(%esp), %edx
+    testl %ebx, %ebx
+    jz 3f
+    movl %ecx, (%ebx)
+    andl $0xFFFFFFC0, %edx
+    movl %edx, 4(%ebx)
+    movl 16(%esp), %edx
+3:  testl $0x3880, %eax
+    jnz 6f
+    cmpw %cx, 4(%esp)
+    jne 6f
+    cmpl %edx, 8(%esp)
+    jne 6f
+    movl $1, %eax
+4:  leal -12(%ebp), %esp
+    popl %edi
+    popl %esi
+    popl %ebx
+    popl %ebp
+    ret
+5:  pushl %ebx
+    leal 8(%esp), %eax
+    pushl %eax
+    call _kestrune_guard_enter
+    addl $8, %esp
+    jmp 2b
+6:  movzwl %ax, %eax
+    pushl %eax
+    leal 8(%esp), %eax
+    pushl %eax
+    call _kestrune_guard_leave
+    addl $8, %esp
+    movl $1, %eax
+    jmp 4b
+7:  movl $0xE06D7363, (%esp)
+    jmp 8f
+
+    .globl _kestrune_guard_resume
+_kestrune_guard_resume:
+    movl (%esp), %ecx
+    movl %ecx, %fs:0
+    addl $8, %esp
+    leal 32(%esp), %ebp
+8:  pushl 16(%ebp)
+    pushl 4(%esp)
+    leal 12(%esp), %eax
+    pushl %eax
+    call _kestrune_guard_fault
+    addl $12, %esp
+    xorl %eax, %eax
+    jmp 4b
+9:  movl $1, %eax
+    ret
+)");
+
+extern "C" int kestrune_guard_catching(void (*call)(void*), void* context) {
     try {
         call(context);
-        return true;
+        return 1;
     } catch (...) {
-        return false;
+        return 0;
     }
 }
 
-// A machine that faulted may have left values on the x87 stack (where every float result is
-// returned, so a full stack turns the next one into NaN) and its own rounding and exception
-// settings. fninit empties the stack and clears pending exceptions; the settings go back.
-void restore_floating_point(unsigned short x87_control, unsigned mxcsr) {
-    asm volatile("fninit\n\tfldcw %0\n\tldmxcsr %1" : : "m"(x87_control), "m"(mxcsr));
+extern "C" void kestrune_guard_enter(const frame_state* caller, const fp_settings* own) {
+    fp_state entered{own->x87_control, (own->mxcsr & ~mxcsr_flags) | (caller->mxcsr & mxcsr_flags)};
+    restore_fp_state(entered, false);
 }
 
-// After a stack overflow the thread's guard page is gone; the C runtime puts it back, so that
-// a second overflow is caught too.
-void restore_stack_guard() {
+extern "C" void kestrune_guard_leave(const frame_state* caller, unsigned status) {
+    restore_fp_state(fp_state{caller->x87_control, caller->mxcsr}, (status & x87_unbalanced) != 0);
+}
+
+// After a fault the thread's guard page may be gone: the fault was a stack overflow, or came
+// while the stack was exhausted. The C runtime puts it back where it is missing.
+static void restore_stack_guard() {
     HMODULE runtime = GetModuleHandleA("msvcrt.dll");
     if (runtime == nullptr) {
         return;
@@ -178,42 +349,27 @@ void restore_stack_guard() {
     }
 }
 
-// Back in guarded_call after a fault or one of our own exceptions.
-bool after_fault(guard_frame* frame, DWORD code) {
-    restore_floating_point(frame->x87_control, frame->mxcsr);
-    if (code == EXCEPTION_STACK_OVERFLOW) {
-        restore_stack_guard();
+extern "C" void kestrune_guard_fault(const frame_state* caller, unsigned code, unsigned* raised) {
+    restore_fp_state(fp_state{caller->x87_control, caller->mxcsr}, true);
+    restore_stack_guard();
+    if (raised != nullptr) {
+        *raised = code;
     }
-    if (frame->raised != nullptr) {
-        *frame->raised = code;
-    }
-    return false;
 }
 
-} // namespace
-
-bool guarded_call(void (*call)(void*), void* context, unsigned* raised) {
-    if (call == nullptr) {
-        return true;
+extern "C" EXCEPTION_DISPOSITION NTAPI kestrune_guard_handler(EXCEPTION_RECORD* exception,
+                                                              void* established, CONTEXT* context,
+                                                              void* dispatcher) {
+    (void)context, (void)dispatcher;
+    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+        return ExceptionContinueSearch;
     }
-    // Filled in plainly (set_chain_head's memory clobber puts it in memory before the call);
-    // read back after the jump only through the volatile pointer.
-    guard_frame frame_storage;
-    frame_storage.record.Next = chain_head();
-    frame_storage.record.Handler = guard_handler;
-    frame_storage.code = 0;
-    frame_storage.raised = raised;
-    asm volatile("fnstcw %0\n\tstmxcsr %1"
-                 : "=m"(frame_storage.x87_control), "=m"(frame_storage.mxcsr));
-    guard_frame* volatile frame = &frame_storage;
-    if (__builtin_setjmp(frame_storage.resume) != 0) {
-        // Back from guard_handler, which has unlinked the frame already.
-        return after_fault(frame, *static_cast<volatile DWORD*>(&frame->code));
+    static_cast<DWORD*>(established)[2] = exception->ExceptionCode;
+    if (exception->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
+        RtlUnwind(established, nullptr, exception, nullptr);
     }
-    set_chain_head(&frame_storage.record);
-    bool returned = call_catching(call, context);
-    set_chain_head(frame_storage.record.Next);
-    return returned || after_fault(&frame_storage, cxx_exception_code);
+    asm volatile("movl %0, %%esp\n\tjmp _kestrune_guard_resume" : : "r"(established));
+    __builtin_unreachable();
 }
 
 bool identify_folder(const char* path, folder_identity& identity) {
@@ -230,13 +386,40 @@ bool identify_folder(const char* path, folder_identity& identity) {
     BY_HANDLE_FILE_INFORMATION information;
     bool known = GetFileInformationByHandle(folder, &information) != 0 &&
                  (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    CloseHandle(folder);
     if (!known) {
+        CloseHandle(folder);
         return false;
     }
     identity.volume = information.dwVolumeSerialNumber;
     identity.index = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
                      information.nFileIndexLow;
+    identity.final_path[0] = '\0';
+    if (identity.index == 0) {
+        // No index from this file system: the final path, links resolved, stands for it.
+        DWORD length = GetFinalPathNameByHandleA(folder, identity.final_path,
+                                                 sizeof identity.final_path, FILE_NAME_NORMALIZED);
+        known = length > 0 && length < sizeof identity.final_path;
+    }
+    CloseHandle(folder);
+    return known;
+}
+
+bool same_folder(const folder_identity& a, const folder_identity& b) {
+    if (a.index != 0 && b.index != 0) {
+        return a.volume == b.volume && a.index == b.index;
+    }
+    if (a.index != 0 || b.index != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < sizeof a.final_path; ++i) {
+        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+        if (fold(a.final_path[i]) != fold(b.final_path[i])) {
+            return false;
+        }
+        if (a.final_path[i] == '\0') {
+            return true;
+        }
+    }
     return true;
 }
 

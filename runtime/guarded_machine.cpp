@@ -33,7 +33,8 @@ void guarded_machine::destroy(delete_machine_function delete_export) {
             destroy_through_destructor(doomed);
         }
     };
-    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call); // raised: discarded
+    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call, nullptr,
+                           &fp); // raised: discarded
 }
 
 } // namespace kestrune

@@ -28,6 +28,10 @@ public:
 
     kestrune::machine* target = nullptr; // the machine calls go to; null: none, or abandoned
     machine_fault fault;                 // the first fault since the last forget_fault
+    // The machine's own floating-point settings: in force during each of its calls, and what
+    // it leaves in force after one is kept for the next. Start: what its DLL's load code left
+    // (platform::load_library), or the thread's settings when this was made.
+    platform::fp_settings fp = platform::current_fp_settings();
 
     bool faulted() const { return fault.call != nullptr; }
     // Forgets the fault of an abandoned machine, for a fresh one.
@@ -86,7 +90,7 @@ inline void invoke(void* context) {
 template <class Call>
 inline bool guarded_machine::guard(const char* name, Call& call) {
     unsigned code = 0;
-    if (platform::guarded_call(guard_detail::invoke<Call>, &call, &code)) {
+    if (platform::guarded_call(guard_detail::invoke<Call>, &call, &code, &fp)) {
         return true;
     }
     fault.call = name;

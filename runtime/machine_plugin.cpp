@@ -97,7 +97,7 @@ bool machine_plugin::load_machine() {
     }
     unload_machine();
     machine.forget_fault(); // a fresh machine, whatever became of the last one
-    library = platform::load_library(info->library_path.c_str());
+    library = platform::load_library(info->library_path.c_str(), &machine.fp);
     if (library == nullptr) {
         return false;
     }

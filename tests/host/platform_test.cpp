@@ -14,6 +14,11 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
 #endif
 
 namespace {
@@ -83,11 +88,34 @@ TEST(FolderIdentity, SameFolderByAnyPathOtherFoldersDiffer) {
         folder.at("b") + platform::path_separator + ".." + platform::path_separator + "a";
     ASSERT_TRUE(platform::identify_folder(detour.c_str(), again));
     ASSERT_TRUE(platform::identify_folder(b.c_str(), other));
-    EXPECT_TRUE(first.volume == again.volume && first.index == again.index);
-    EXPECT_FALSE(first.volume == other.volume && first.index == other.index);
+    EXPECT_TRUE(platform::same_folder(first, again));
+    EXPECT_FALSE(platform::same_folder(first, other));
     EXPECT_FALSE(platform::identify_folder(file.c_str(), other));
     EXPECT_FALSE(platform::identify_folder(folder.at("none").c_str(), other));
     EXPECT_FALSE(platform::identify_folder(nullptr, other));
+}
+
+platform::folder_identity identity(unsigned long long volume, unsigned long long index,
+                                   const char* final_path = "") {
+    platform::folder_identity made{volume, index, {}};
+    std::strcpy(made.final_path, final_path);
+    return made;
+}
+
+// Some network and FUSE drives give every folder index 0: such folders are told apart by their
+// final paths, so that none is taken for one visited already.
+TEST(FolderIdentity, WithoutAnIndexTheFinalPathDecides) {
+    EXPECT_TRUE(platform::same_folder(identity(7, 42), identity(7, 42)));
+    EXPECT_FALSE(platform::same_folder(identity(7, 42), identity(8, 42)));
+    EXPECT_FALSE(platform::same_folder(identity(7, 42), identity(7, 43)));
+    EXPECT_TRUE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/a")));
+    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/b")));
+    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/ab")));
+    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 42, "/net/a")));
+#if defined(_WIN32)
+    EXPECT_TRUE(platform::same_folder(identity(7, 0, "\\\\?\\Z:\\Gear"),
+                                      identity(7, 0, "\\\\?\\z:\\gear")));
+#endif
 }
 
 TEST(ModuleFileName, GivesTheExecutablesPathAndCutsShortLikeWin32) {
@@ -211,6 +239,38 @@ TEST(GuardedCall, NestedGuardsEachCatchTheirOwn) {
     EXPECT_EQ(head, chain_head());
 }
 #else
+std::atomic<bool> waiting_to_be_cancelled{false};
+
+void wait_to_be_cancelled(void*) {
+    waiting_to_be_cancelled = true;
+    for (;;) {
+        usleep(1000); // a cancellation point
+    }
+}
+
+void* run_cancelled_call(void* returned) {
+    *static_cast<bool*>(returned) = platform::guarded_call(wait_to_be_cancelled, nullptr);
+    return nullptr;
+}
+
+// pthread_cancel ends a thread by glibc's forced unwind, which must pass through the guard: a
+// guard that swallowed it would end the process.
+TEST(GuardedCall, LetsACancelledThreadEnd) {
+    bool returned = true;
+    pthread_t thread;
+    ASSERT_EQ(0, pthread_create(&thread, nullptr, run_cancelled_call, &returned));
+    while (!waiting_to_be_cancelled) {
+        usleep(100);
+    }
+    ASSERT_EQ(0, pthread_cancel(thread));
+    void* result = nullptr;
+    ASSERT_EQ(0, pthread_join(thread, &result));
+    EXPECT_EQ(PTHREAD_CANCELED, result);
+    EXPECT_TRUE(returned) << "the guarded call never returned, nor answered";
+    int value = 0;
+    EXPECT_TRUE(platform::guarded_call(count_call, &value));
+}
+
 TEST(MessageBox, WritesCaptionAndTextToStandardErrorAndAnswersOne) {
     testing::internal::CaptureStderr();
     int answer = platform::message_box("the text", "the caption", 0);

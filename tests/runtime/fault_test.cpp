@@ -30,11 +30,13 @@ const char* const running_calls[] = {
     "set_parameter", "sequence_event", "render_block",  "silence", "data_size", "dump_data",
     "user_command",  "mute_channel",   "channel_muted", "midi_in", "describe"};
 
-// The floating-point state that a fault must not change (32-bit Windows; natively all equal).
+// The floating-point state that a machine must not change for the host (32-bit Windows;
+// natively all equal).
 struct fp_state {
     unsigned short control = 0;
     unsigned mxcsr = 0;
     unsigned short tags = 0xFFFF; // x87 tag word: all registers empty
+    unsigned short status = 0;    // x87 status word: stack top and pending exceptions
 };
 
 fp_state read_fp() {
@@ -46,8 +48,19 @@ fp_state read_fp() {
     asm volatile("fldcw %0" : : "m"(state.control)); // fnstenv masks every exception
     asm volatile("stmxcsr %0" : "=m"(state.mxcsr));
     state.tags = static_cast<unsigned short>(environment[8] | environment[9] << 8);
+    state.status = static_cast<unsigned short>(environment[4] | environment[5] << 8);
 #endif
     return state;
+}
+
+// What the host must find after any call: its own settings, the x87 stack empty, its top at 0
+// and no exception pending. The test's own arithmetic between may raise MXCSR's sticky flags.
+void expect_host_state(const fp_state& before) {
+    fp_state after = read_fp();
+    EXPECT_EQ(after.control, before.control);
+    EXPECT_EQ(after.mxcsr & ~0x3Fu, before.mxcsr & ~0x3Fu);
+    EXPECT_EQ(after.tags, 0xFFFF) << "the x87 stack is empty";
+    EXPECT_EQ(after.status & 0x3880, 0) << "its top at 0, no exception pending";
 }
 
 // The last line of a log whose lines each end with a line end.
@@ -192,11 +205,9 @@ protected:
         arm(call, kind);
         fp_state before = read_fp();
         provoke(plugin, call);
-        fp_state after = read_fp();
+        EXPECT_EQ(read_fp().mxcsr, before.mxcsr) << "its flags too";
+        expect_host_state(before);
         machine.state().fault_kind = 0; // a call that still got through would show in the log
-        EXPECT_EQ(after.control, before.control);
-        EXPECT_EQ(after.mxcsr, before.mxcsr);
-        EXPECT_EQ(after.tags, 0xFFFF) << "the x87 stack is empty";
 
         EXPECT_EQ(last_line(machine.take_log()).substr(0, call.size()), call);
         EXPECT_EQ(plugin->loaded_machine(), nullptr);
@@ -250,10 +261,12 @@ TEST_F(Fault, AccessViolationInEveryCall) {
     check_every_call(FIXTURE_FAULT_ACCESS, platform::access_violation_code, "access violation");
 }
 
-TEST_F(Fault, StackOverflowTwiceInARow) {
+TEST_F(Fault, StackOverflowThreeTimesInARow) {
     check_fault("render_block", FIXTURE_FAULT_OVERFLOW, platform::stack_overflow_code,
                 "stack overflow");
     check_fault("start_up", FIXTURE_FAULT_OVERFLOW, platform::stack_overflow_code,
+                "stack overflow");
+    check_fault("describe", FIXTURE_FAULT_OVERFLOW, platform::stack_overflow_code,
                 "stack overflow");
 }
 
@@ -269,6 +282,87 @@ TEST_F(Fault, UnusableAnswersFaultTheirExport) {
 TEST_F(Fault, OtherExceptionsByTheirCode) {
     check_fault("midi_in", FIXTURE_FAULT_DIVIDE, EXCEPTION_INT_DIVIDE_BY_ZERO,
                 "exception 0xC0000094");
+}
+#endif
+
+#if defined(_WIN32)
+// Each side keeps its own floating-point settings: the machine's are in force during each of
+// its calls, the host's after each.
+class FloatingPoint : public Fault {
+protected:
+    // Renders two samples; answers the settings the machine found.
+    fp_state render(instance& plugin) {
+        float left[2], right[2];
+        float* outputs[2] = {left, right};
+        plugin->render(nullptr, outputs, 2, 2);
+        EXPECT_EQ(plugin->fault().call, nullptr);
+        fp_state seen;
+        seen.control = machine.state().seen_x87_control;
+        seen.mxcsr = machine.state().seen_mxcsr & ~0x3Fu; // without the sticky flags
+        return seen;
+    }
+};
+
+TEST_F(FloatingPoint, TheMachineKeepsWhatItSetInStartUp) {
+    fp_state before = read_fp();
+    machine.state().own_x87_control = 0x0C7F; // truncation, 64-bit precision
+    machine.state().own_mxcsr = 0x7FC0;       // truncation, DAZ
+    instance plugin(*info);
+    plugin->start(nullptr);
+    expect_host_state(before);
+    plugin->halt(); // another call between: the machine's settings stay its own
+    for (int block = 0; block < 2; ++block) {
+        fp_state seen = render(plugin);
+        EXPECT_EQ(seen.control, 0x0C7F);
+        EXPECT_EQ(seen.mxcsr, 0x7FC0u);
+        expect_host_state(before);
+    }
+}
+
+TEST_F(FloatingPoint, AnX87StackLeftDirtyIsTheHostsNoMore) {
+    fp_state before = read_fp();
+    instance plugin(*info);
+    plugin->start(nullptr);
+    machine.state().leave_x87_dirty = 1;
+    render(plugin);
+    expect_host_state(before);
+    volatile long double x87_value = 3.0L; // would trap, or be NaN, on a dirty x87
+    EXPECT_EQ(x87_value * 2, 6.0L);
+    machine.state().leave_x87_dirty = 0;
+    EXPECT_EQ(render(plugin).control, 0x037B) << "what it left is its own setting";
+    expect_host_state(before);
+}
+
+TEST(FloatingPointLoad, TheLoadCodesSettingsAreTheMachinesAlone) {
+    fp_state before = read_fp();
+    std::unique_ptr<machine_info> info;
+    std::string path;
+    {
+        logging_fixture fixture("msvc_fp_entry"); // loaded and freed: its entry runs twice
+        ASSERT_TRUE(fixture.loaded());
+        expect_host_state(before);
+        info = fixture.describe();
+        path = fixture.path();
+    }
+    expect_host_state(before);
+    ASSERT_NE(info, nullptr);
+    instance plugin(*info);
+    plugin->start(nullptr); // loaded afresh: its entry runs again
+    expect_host_state(before);
+    HMODULE library = GetModuleHandleA(path.c_str());
+    ASSERT_NE(library, nullptr);
+    auto control = reinterpret_cast<fixture_control_function>(
+        reinterpret_cast<void*>(GetProcAddress(library, FIXTURE_CONTROL_EXPORT)));
+    ASSERT_NE(control, nullptr);
+    float left[2], right[2];
+    float* outputs[2] = {left, right};
+    plugin->render(nullptr, outputs, 2, 2);
+    EXPECT_EQ(plugin->fault().call, nullptr);
+    expect_host_state(before);
+    EXPECT_EQ(control()->seen_x87_control, 0x0E7B);
+    EXPECT_EQ(control()->seen_mxcsr & ~0x3Fu, 0xFFC0u);
+    plugin.release();
+    expect_host_state(before);
 }
 #endif
 
