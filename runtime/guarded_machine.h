@@ -33,6 +33,10 @@ public:
     // (platform::load_library), or the thread's settings when this was made.
     platform::fp_settings fp = platform::current_fp_settings();
 
+    // Set when the host released the instance while one of its calls was inside the machine:
+    // from then on no call reaches the machine, though destroy still does.
+    bool closing = false;
+
     bool faulted() const { return fault.call != nullptr; }
     // Forgets the fault of an abandoned machine, for a fresh one.
     void forget_fault() { fault = machine_fault{}; }
@@ -101,7 +105,7 @@ inline bool guarded_machine::guard(const char* name, Call& call) {
 
 template <class Call>
 inline bool guarded_machine::call_machine(const char* name, Call& call) {
-    return target != nullptr && guard(name, call);
+    return target != nullptr && !closing && guard(name, call);
 }
 
 template <class Read>

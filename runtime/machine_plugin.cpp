@@ -181,6 +181,7 @@ void machine_plugin::finish_release() noexcept {
 void machine_plugin::release() noexcept {
     if (calls_in_progress != 0) {
         release_pending = true; // the call in progress completes it
+        machine.closing = true; // and makes no further call into the machine meanwhile
         return;
     }
     finish_release();

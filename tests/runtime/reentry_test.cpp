@@ -73,6 +73,12 @@ protected:
             EXPECT_STREQ(plugin->value_text(1, 0), "");
         } else if (call == "user_command") {
             plugin->run_command(0);
+        } else if (call == "data_size") {
+            machine.state().data_size = 4; // released before dump_data: that never comes
+            memory_archive archive;
+            plugin->store_state(&archive);
+            EXPECT_TRUE(archive.writes.empty());
+            machine.state().data_size = 0;
         }
     }
 
@@ -108,7 +114,8 @@ machine_host_callback* kept_callback(logging_fixture& machine) {
 }
 
 TEST_F(Reentry, ReleaseFromInsideACallCompletesWhenTheCallReturns) {
-    const char* const calls[] = {"start_up", "render_block", "describe", "user_command"};
+    const char* const calls[] = {"start_up", "render_block", "describe", "user_command",
+                                 "data_size"};
     for (const char* call : calls) {
         for (bool message : {false, true}) {
             SCOPED_TRACE(std::string(call) + (message ? " with a message" : ""));
