@@ -244,8 +244,8 @@ bool machine_info::make_lists(std::size_t n, std::size_t m) noexcept {
     free_lists();
     // Limited like the name records, so that an absurd count is an out-of-memory answer on
     // every build; the sum can't overflow, as each count is checked first.
-    constexpr auto most =
-        static_cast<std::size_t>(largest_name_table / (5 * sizeof(host_parameter*)));
+    constexpr std::size_t slot_bytes = sizeof(void*); // each slot is one pointer
+    constexpr auto most = static_cast<std::size_t>(largest_name_table / (5 * slot_bytes));
     if (n > most || m > most)
         return false;
     const std::size_t slots = list_slots(n, m);

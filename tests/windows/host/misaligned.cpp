@@ -1,7 +1,10 @@
 // The library under a host whose stack is aligned to 4 bytes only, as MSVC guarantees: the
 // exports, setup's scan, and an instance's start, take_events, render, value_text, store_state
-// and release, called with the stack at each of 0, 4, 8 and 12 modulo 16. A 32-bit build that
-// took a 16-byte-aligned stack for granted would fault in an aligned SSE spill in one of them.
+// and release, called with the stack at each of 0, 4, 8 and 12 modulo 16; and the machine's
+// callback queries, which the machine makes from start_up with the alignment that it was given. A
+// 32-bit build that took a 16-byte-aligned stack for granted would fault in an aligned SSE spill in
+// one of them.
+#include "tests/fixtures/runtime/fixture_control.h"
 #include "tests/windows/host/host_objects.h"
 #include "tests/windows/host/report.h"
 #include "tests/windows/host/scenarios.h"
@@ -26,6 +29,7 @@ extern "C" __attribute__((naked)) void __cdecl call_misaligned(void(__cdecl*)(vo
 namespace {
 
 struct round_result {
+    fixture_state* control = nullptr; // the machine's log
     bool opened = false;
     bool started = false;
     bool rendered = false;
@@ -43,6 +47,7 @@ void __cdecl one_round(void* context) {
     host_view::plugin* plugin = run.factory.infos[0]->make_instance();
     if (plugin != nullptr) {
         plugin->master = &session::master;
+        result->control->ask_in_start_up = 2; // the four callback queries
         plugin->start(nullptr);
         result->started = plugin->global_values != nullptr && plugin->track_values != nullptr;
     }
@@ -76,16 +81,47 @@ void __cdecl one_round(void* context) {
 
 } // namespace
 
-int misaligned_calls() {
+// Whether text holds part.
+bool contains(const char* text, const char* part) {
+    for (; *text != '\0'; ++text) {
+        int n = 0;
+        while (part[n] != '\0' && text[n] == part[n]) {
+            ++n;
+        }
+        if (part[n] == '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+int misaligned_calls(const char* machine_name) {
+    // The host reaches the machine's log through a copy of the DLL that it keeps loaded.
+    char path[300];
+    session::machine_path(machine_name, path, sizeof path);
+    win_module machine_module = LoadLibraryA(path);
+    auto control_of = reinterpret_cast<fixture_control_function>(
+        GetProcAddress(machine_module, FIXTURE_CONTROL_EXPORT));
+    report::check(control_of != nullptr, "the machine's log can be reached");
+    if (control_of == nullptr) {
+        return 1;
+    }
     for (int offset = 0; offset < 16; offset += 4) {
         report::text("stack offset ");
         report::number(offset);
         report::line(":");
         round_result result;
+        result.control = control_of();
+        result.control->log_length = 0;
+        result.control->log[0] = '\0';
         call_misaligned(one_round, &result, offset);
         report::check(result.opened && result.started, "the exports, setup and start");
+        report::check(contains(result.control->log, "tick_length 2857\nsample_rate 48000\n"
+                                                    "tempo 126\nbeat_ticks 8\n"),
+                      "the machine's callback queries from start_up");
         report::check(result.rendered, "take_events and render: the host's samples come back");
         report::check(result.described && result.stored, "value_text and store_state");
     }
+    FreeLibrary(machine_module);
     return 0;
 }

@@ -4,7 +4,7 @@
 //   msvc_host.exe drive MACHINE.dll delete|no_delete [shared_libgcc]
 //   msvc_host.exe fault MACHINE.dll [shared_libgcc]
 //   msvc_host.exe machine_fault MACHINE.dll render_block|describe
-//   msvc_host.exe misaligned
+//   msvc_host.exe misaligned MACHINE.dll
 //
 // shared_libgcc first loads libgcc_s_dw2-1.dll (from beside the host), as another mingw-built
 // plug-in would: from then on a C++ exception thrown through the library's own frames would end
@@ -74,13 +74,13 @@ int run(int count, char (*arguments)[argument_size]) {
     if (count >= 3 && report::same_text(arguments[0], "machine_fault")) {
         return machine_fault(arguments[1], arguments[2]);
     }
-    if (count >= 1 && report::same_text(arguments[0], "misaligned")) {
-        return misaligned_calls();
+    if (count >= 2 && report::same_text(arguments[0], "misaligned")) {
+        return misaligned_calls(arguments[1]);
     }
     report::line("usage: msvc_host drive MACHINE.dll delete|no_delete [shared_libgcc]");
     report::line("       msvc_host fault MACHINE.dll [shared_libgcc]");
     report::line("       msvc_host machine_fault MACHINE.dll render_block|describe");
-    report::line("       msvc_host misaligned");
+    report::line("       msvc_host misaligned MACHINE.dll");
     return 2;
 }
 

@@ -10,4 +10,4 @@ int fault_guard(const char* machine_name);
 // without a machine, the DLL stays loaded, the host goes on.
 int machine_fault(const char* machine_name, const char* call);
 // The logging machine driven with the host's stack at each 4-byte offset modulo 16.
-int misaligned_calls();
+int misaligned_calls(const char* machine_name);
