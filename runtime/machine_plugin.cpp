@@ -119,6 +119,10 @@ bool machine_plugin::load_machine() {
     callback = new (std::nothrow) machine_callback(*this);
     if (create_machine == nullptr || callback == nullptr ||
         !machine.create(create_machine, callback) || machine.target == nullptr) {
+        // No machine ever held the callback object (a fault in CreateMachine came before the
+        // write, or was the write), so it goes now, even when the DLL is abandoned.
+        delete callback;
+        callback = nullptr;
         unload_machine();
         return false;
     }
