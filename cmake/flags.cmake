@@ -12,7 +12,8 @@ endif()
 
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT MSVC)
   # Plain IEEE double arithmetic: x87's extended precision would round the range mapping
-  # twice. We never touch the FPU control word or MXCSR; the host's settings stand.
+  # twice. Our own code never changes the FPU control word or MXCSR; the guard only puts each
+  # side's settings back around a machine's calls.
   add_compile_options(-msse2 -mfpmath=sse)
   # The hosts and machines that call us are MSVC-built, and MSVC keeps the stack aligned to 4
   # bytes only: every export, every slot and the machine callback may be entered with esp at 0,
