@@ -82,7 +82,7 @@ bool machine_collection::first_visit(const char* path, bool is_link) noexcept {
         return !is_link;
     }
     for (const platform::folder_identity& visited : visited_) {
-        if (platform::same_folder(visited, identity)) {
+        if (same_folder(visited, identity)) {
             return false;
         }
     }

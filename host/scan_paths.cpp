@@ -63,4 +63,25 @@ bool is_dot_entry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+namespace {
+char folded(char c) {
+    return platform::paths_ignore_case && c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+} // namespace
+
+bool same_folder(const platform::folder_identity& a, const platform::folder_identity& b) {
+    if (a.index != 0 || b.index != 0) {
+        return a.index != 0 && b.index != 0 && a.volume == b.volume && a.index == b.index;
+    }
+    for (std::size_t i = 0; i < sizeof a.final_path; ++i) {
+        if (folded(a.final_path[i]) != folded(b.final_path[i])) {
+            return false;
+        }
+        if (a.final_path[i] == '\0') {
+            return true;
+        }
+    }
+    return true;
+}
+
 } // namespace kestrune

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 namespace kestrune {
 
 // The folder of the machines beside the host's executable, with a closing separator:
@@ -17,5 +19,10 @@ bool join_path(const char* folder, const char* name, char* buffer, std::size_t s
 
 // True for the two entries that every folder lists, "." and "..", which the scan passes over.
 bool is_dot_entry(const char* name);
+
+// Whether two identities are of the same folder: the same volume and index, or, where neither
+// has an index, the same final path (without regard to ASCII case where the platform's paths
+// ignore it).
+bool same_folder(const platform::folder_identity& a, const platform::folder_identity& b);
 
 } // namespace kestrune

@@ -16,8 +16,10 @@ namespace kestrune::platform {
 
 #if defined(_WIN32)
 constexpr char path_separator = '\\';
+constexpr bool paths_ignore_case = true; // ASCII case, as the file systems compare names
 #else
 constexpr char path_separator = '/';
+constexpr bool paths_ignore_case = false;
 #endif
 
 constexpr std::size_t max_path = 260;           // the platform path limit, terminator included
@@ -140,8 +142,5 @@ struct folder_identity {
 };
 // The identity of the folder at path (links followed); false when it can't be read.
 bool identify_folder(const char* path, folder_identity& identity);
-// Whether two identities are of the same folder: the same volume and index, or, where neither
-// has an index, the same final path (on Windows without regard to ASCII case).
-bool same_folder(const folder_identity& a, const folder_identity& b);
 
 } // namespace kestrune::platform

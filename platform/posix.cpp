@@ -224,11 +224,4 @@ bool identify_folder(const char* path, folder_identity& identity) {
     return true;
 }
 
-bool same_folder(const folder_identity& a, const folder_identity& b) {
-    if (a.index != 0 && b.index != 0) {
-        return a.volume == b.volume && a.index == b.index;
-    }
-    return a.index == 0 && b.index == 0 && std::strcmp(a.final_path, b.final_path) == 0;
-}
-
 } // namespace kestrune::platform

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace kestrune::platform {
@@ -106,10 +107,13 @@ constexpr unsigned mxcsr_flags = 0x3F; // sticky exception flags: results, not s
 // but fnstenv, and even fxam of an empty register, cost a hundred times as much.
 constexpr unsigned short x87_unbalanced = 0x3880;
 
+// A thread's floating-point state as the guard keeps it, here and in guarded_call's frame
+// (the assembly below reads the control word at offset 0 and MXCSR at offset 4).
 struct fp_state {
     unsigned short x87_control;
     unsigned mxcsr; // flags included: the caller gets back exactly what it had
 };
+static_assert(sizeof(fp_state) == 8 && offsetof(fp_state, mxcsr) == 4, "two words of the frame");
 
 inline fp_state read_fp_state() {
     fp_state state;
@@ -196,23 +200,11 @@ void free_library(module_handle library) {
 // The frame, from the record up: next, handler | code, caller's x87 control word, caller's
 // MXCSR, x87 control word after, MXCSR after | edi, esi, ebx | ebp, and guarded_call's
 // return address and arguments.
-namespace {
-
-// The caller's floating-point state, as guarded_call keeps it in its frame.
-struct frame_state {
-    unsigned short x87_control;
-    unsigned short unused;
-    unsigned mxcsr;
-};
-static_assert(sizeof(frame_state) == 8, "two words of the guard's frame");
-
-} // namespace
-
 extern "C" {
 int kestrune_guard_catching(void (*call)(void*), void* context);
-void kestrune_guard_enter(const frame_state* caller, const fp_settings* own);
-void kestrune_guard_leave(const frame_state* caller, unsigned status);
-void kestrune_guard_fault(const frame_state* caller, unsigned code, unsigned* raised);
+void kestrune_guard_enter(const fp_state* caller, const fp_settings* own);
+void kestrune_guard_leave(const fp_state* caller, unsigned status);
+void kestrune_guard_fault(const fp_state* caller, unsigned code, unsigned* raised);
 EXCEPTION_DISPOSITION NTAPI kestrune_guard_handler(EXCEPTION_RECORD* exception, void* established,
                                                    CONTEXT* context, void* dispatcher);
 }
@@ -326,13 +318,13 @@ extern "C" int kestrune_guard_catching(void (*call)(void*), void* context) {
     }
 }
 
-extern "C" void kestrune_guard_enter(const frame_state* caller, const fp_settings* own) {
+extern "C" void kestrune_guard_enter(const fp_state* caller, const fp_settings* own) {
     fp_state entered{own->x87_control, (own->mxcsr & ~mxcsr_flags) | (caller->mxcsr & mxcsr_flags)};
     restore_fp_state(entered, false);
 }
 
-extern "C" void kestrune_guard_leave(const frame_state* caller, unsigned status) {
-    restore_fp_state(fp_state{caller->x87_control, caller->mxcsr}, (status & x87_unbalanced) != 0);
+extern "C" void kestrune_guard_leave(const fp_state* caller, unsigned status) {
+    restore_fp_state(*caller, (status & x87_unbalanced) != 0);
 }
 
 // After a fault the thread's guard page may be gone: the fault was a stack overflow, or came
@@ -349,8 +341,8 @@ static void restore_stack_guard() {
     }
 }
 
-extern "C" void kestrune_guard_fault(const frame_state* caller, unsigned code, unsigned* raised) {
-    restore_fp_state(fp_state{caller->x87_control, caller->mxcsr}, true);
+extern "C" void kestrune_guard_fault(const fp_state* caller, unsigned code, unsigned* raised) {
+    restore_fp_state(*caller, true);
     restore_stack_guard();
     if (raised != nullptr) {
         *raised = code;
@@ -402,25 +394,6 @@ bool identify_folder(const char* path, folder_identity& identity) {
     }
     CloseHandle(folder);
     return known;
-}
-
-bool same_folder(const folder_identity& a, const folder_identity& b) {
-    if (a.index != 0 && b.index != 0) {
-        return a.volume == b.volume && a.index == b.index;
-    }
-    if (a.index != 0 || b.index != 0) {
-        return false;
-    }
-    for (std::size_t i = 0; i < sizeof a.final_path; ++i) {
-        auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-        if (fold(a.final_path[i]) != fold(b.final_path[i])) {
-            return false;
-        }
-        if (a.final_path[i] == '\0') {
-            return true;
-        }
-    }
-    return true;
 }
 
 } // namespace kestrune::platform

@@ -3,8 +3,6 @@
 // Plain functions over what an instance holds, so they can be exercised without a host.
 #pragma once
 
-#include <vector>
-
 #include "host/host_interface.h"
 #include "machine/machine_interface.h"
 #include "runtime/guarded_machine.h"

@@ -58,9 +58,6 @@ machine_plugin::machine_plugin(const machine_info& owner) noexcept
     std::size_t globals = owner.global_params().size();
     if (globals > 0 && globals <= 0x7fffffff) {
         machine_ranges.reset(new (std::nothrow) parameter_range[globals]);
-        if (machine_ranges != nullptr) {
-            machine_range_capacity = static_cast<int>(globals);
-        }
     }
     global_values = layout.values.get();
     track_values = track_area.get();
@@ -107,7 +104,9 @@ bool machine_plugin::load_machine() {
     auto read = [&](const machine_description* description) {
         described = description != nullptr;
         if (described) {
-            copied = copy_ranges(*description, machine_ranges.get(), machine_range_capacity);
+            // One entry per global parameter: create refuses an instance without them.
+            copied = copy_ranges(*description, machine_ranges.get(),
+                                 static_cast<int>(info->global_params().size()));
         }
     };
     if (get_info == nullptr || !machine.get_info(get_info, read) || !described) {

@@ -135,7 +135,6 @@ private:
     // global parameter of the description (allocated with the instance), of which the first
     // machine_range_count were copied: the audio path never reads the machine's own table.
     std::unique_ptr<parameter_range[]> machine_ranges;
-    int machine_range_capacity = 0;
     int machine_range_count = 0;
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "host/scan_paths.h"
 #include "hostkit/library.h"
 #include "platform/platform.h"
 #include "tests/support/temp_folder.h"
@@ -88,8 +89,8 @@ TEST(FolderIdentity, SameFolderByAnyPathOtherFoldersDiffer) {
         folder.at("b") + platform::path_separator + ".." + platform::path_separator + "a";
     ASSERT_TRUE(platform::identify_folder(detour.c_str(), again));
     ASSERT_TRUE(platform::identify_folder(b.c_str(), other));
-    EXPECT_TRUE(platform::same_folder(first, again));
-    EXPECT_FALSE(platform::same_folder(first, other));
+    EXPECT_TRUE(kestrune::same_folder(first, again));
+    EXPECT_FALSE(kestrune::same_folder(first, other));
     EXPECT_FALSE(platform::identify_folder(file.c_str(), other));
     EXPECT_FALSE(platform::identify_folder(folder.at("none").c_str(), other));
     EXPECT_FALSE(platform::identify_folder(nullptr, other));
@@ -105,15 +106,15 @@ platform::folder_identity identity(unsigned long long volume, unsigned long long
 // Some network and FUSE drives give every folder index 0: such folders are told apart by their
 // final paths, so that none is taken for one visited already.
 TEST(FolderIdentity, WithoutAnIndexTheFinalPathDecides) {
-    EXPECT_TRUE(platform::same_folder(identity(7, 42), identity(7, 42)));
-    EXPECT_FALSE(platform::same_folder(identity(7, 42), identity(8, 42)));
-    EXPECT_FALSE(platform::same_folder(identity(7, 42), identity(7, 43)));
-    EXPECT_TRUE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/a")));
-    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/b")));
-    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/ab")));
-    EXPECT_FALSE(platform::same_folder(identity(7, 0, "/net/a"), identity(7, 42, "/net/a")));
+    EXPECT_TRUE(kestrune::same_folder(identity(7, 42), identity(7, 42)));
+    EXPECT_FALSE(kestrune::same_folder(identity(7, 42), identity(8, 42)));
+    EXPECT_FALSE(kestrune::same_folder(identity(7, 42), identity(7, 43)));
+    EXPECT_TRUE(kestrune::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/a")));
+    EXPECT_FALSE(kestrune::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/b")));
+    EXPECT_FALSE(kestrune::same_folder(identity(7, 0, "/net/a"), identity(7, 0, "/net/ab")));
+    EXPECT_FALSE(kestrune::same_folder(identity(7, 0, "/net/a"), identity(7, 42, "/net/a")));
 #if defined(_WIN32)
-    EXPECT_TRUE(platform::same_folder(identity(7, 0, "\\\\?\\Z:\\Gear"),
+    EXPECT_TRUE(kestrune::same_folder(identity(7, 0, "\\\\?\\Z:\\Gear"),
                                       identity(7, 0, "\\\\?\\z:\\gear")));
 #endif
 }
