@@ -7,7 +7,6 @@
 // median of seven rounds of each.
 //
 //   kestrune_timing [rounds]      (the quiet machine is bench/quiet_machine.dll beside it)
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +24,6 @@ constexpr long calls_per_round = 10000000;
 
 // Kept where the compiler can't see through it, so that no call is folded away.
 kestrune::machine* volatile opaque_target = nullptr;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 template <class Loop>
 double nanoseconds_per_call(Loop loop) {
@@ -75,7 +69,7 @@ int main(int argc, char** argv) {
             }
         }));
     }
-    double b = median(bare), g = median(guarded);
+    double b = kestrune::bench::median_of(bare), g = kestrune::bench::median_of(guarded);
     std::printf("machine call, bare     %7.2f ns\n", b);
     std::printf("machine call, guarded  %7.2f ns\n", g);
     std::printf("the guard adds         %7.2f ns (median of %d rounds of %ld calls)\n", g - b,

@@ -28,11 +28,6 @@ constexpr int tracks = 32;
 // Kept where the compiler can't see through it, so that no call is folded away.
 volatile unsigned sink = 0;
 
-double median_of(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // This thread's CPU time in nanoseconds: the machine is shared, and wall time would count the
 // other programs' turns. Under Wine it advances in steps of 10 ms, so a round lasts 200 ms.
 double thread_cpu_nanoseconds() {
@@ -181,6 +176,11 @@ bool print_product_timings(int rounds) {
     time_render(plugin, rounds);
     time_take_events(plugin, static_cast<int>(info->global_params().size()), rounds);
     return true;
+}
+
+double median_of(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 } // namespace kestrune::bench
