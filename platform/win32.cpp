@@ -184,8 +184,9 @@ void free_library(module_handle library) {
 //     own settings where they differ (kestrune_guard_enter);
 //   - it puts a record { next, handler } of its own at the head of the thread's handler chain
 //     (fs:[0]), just below those, for the length of the call;
-//   - it calls kestrune_guard_catching, which runs the call and catches a C++ exception of our
-//     own compiler (those travel by DWARF tables, not by the handler chain);
+//   - it calls the catching function it was given, which runs the call and catches a C++
+//     exception of our own compiler (those travel by DWARF tables, not by the handler chain),
+//     and answers 0 for one;
 //   - it unlinks the record, reads the settings the call left (kept for the machine's next
 //     call) and the x87 status word, and puts the caller's state back where anything differs
 //     (kestrune_guard_leave).
@@ -201,7 +202,6 @@ void free_library(module_handle library) {
 // MXCSR, x87 control word after, MXCSR after | edi, esi, ebx | ebp, and guarded_call's
 // return address and arguments.
 extern "C" {
-int kestrune_guard_catching(void (*call)(void*), void* context);
 void kestrune_guard_enter(const fp_state* caller, const fp_settings* own);
 void kestrune_guard_leave(const fp_state* caller, unsigned status);
 void kestrune_guard_fault(const fp_state* caller, unsigned code, unsigned* raised);
@@ -213,11 +213,11 @@ EXCEPTION_DISPOSITION NTAPI kestrune_guard_handler(EXCEPTION_RECORD* exception, 
 // anything was raised.
 asm(R"(
     .text
-    .globl __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE
-    .def __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE
+    .globl __ZN8kestrune8platform12guarded_callEPFiPvES1_PjPNS0_11fp_settingsE
+    .def __ZN8kestrune8platform12guarded_callEPFiPvES1_PjPNS0_11fp_settingsE
     .scl 2; .type 32; .endef
     .p2align 4
-__ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE:
+__ZN8kestrune8platform12guarded_callEPFiPvES1_PjPNS0_11fp_settingsE:
     cmpl $0, 4(%esp)
     je 9f
     pushl %ebp
@@ -242,9 +242,8 @@ __ZN8kestrune8platform12guarded_callEPFvPvES1_PjPNS0_11fp_settingsE:
     pushl %fs:0
     movl %esp, %fs:0
     pushl 12(%ebp)
-    pushl 8(%ebp)
-    call _kestrune_guard_catching
-    addl $8, %esp
+    call *8(%ebp)
+    addl $4, %esp
     movl (%esp), %ecx
     movl %ecx, %fs:0
     addl $8, %esp
@@ -308,15 +307,6 @@ _kestrune_guard_resume:
 9:  movl $1, %eax
     ret
 )");
-
-extern "C" int kestrune_guard_catching(void (*call)(void*), void* context) {
-    try {
-        call(context);
-        return 1;
-    } catch (...) {
-        return 0;
-    }
-}
 
 extern "C" void kestrune_guard_enter(const fp_state* caller, const fp_settings* own) {
     fp_state entered{own->x87_control, (own->mxcsr & ~mxcsr_flags) | (caller->mxcsr & mxcsr_flags)};

@@ -32,8 +32,9 @@ void scale_channel_in(const float* in, float* out, int count) {
 std::uint32_t scale_channel_back(float* samples, int count) {
     std::uint32_t heard = 0;
     for (int k = 0; k < count; ++k) {
-        samples[k] *= host_scale;
-        heard |= bits_of(samples[k]);
+        const float scaled = samples[k] * host_scale;
+        samples[k] = scaled;
+        heard |= bits_of(scaled);
     }
     return heard;
 }
@@ -57,8 +58,10 @@ void scale_to_machine(const float* in_left, const float* in_right, float* out_le
         return;
     }
     for (int k = 0; k < count; ++k) {
-        out_left[k] = in_left[k] * machine_scale;
-        out_right[k] = in_right[k] * machine_scale;
+        const float l = in_left[k] * machine_scale;
+        const float r = in_right[k] * machine_scale;
+        out_left[k] = l;
+        out_right[k] = r;
     }
 }
 
@@ -69,9 +72,13 @@ bool scale_to_host(float* left, float* right, int count) {
     }
     std::uint32_t heard = 0;
     for (int k = 0; k < count; ++k) {
-        left[k] *= host_scale;
-        right[k] *= host_scale;
-        heard |= bits_of(left[k]) | bits_of(right[k]);
+        // Both products before either store: a store to one channel then needs no reload of
+        // the other, which the compiler must assume it may overlap.
+        const float l = left[k] * host_scale;
+        const float r = right[k] * host_scale;
+        left[k] = l;
+        right[k] = r;
+        heard |= bits_of(l) | bits_of(r);
     }
     return (heard & exponent_bits) != 0;
 }

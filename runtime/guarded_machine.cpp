@@ -33,7 +33,7 @@ void guarded_machine::destroy(delete_machine_function delete_export) {
             destroy_through_destructor(doomed);
         }
     };
-    platform::guarded_call(guard_detail::invoke<decltype(call)>, &call, nullptr,
+    platform::guarded_call(platform::catching_call<decltype(call)>, &call, nullptr,
                            &fp); // raised: discarded
 }
 

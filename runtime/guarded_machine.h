@@ -78,23 +78,13 @@ private:
 };
 
 // Defined here so that each host operation calls the platform's guard directly: the guard is
-// on the audio path, once per machine call.
-
-namespace guard_detail {
-
-// The guard takes a plain function and a context: the context is the call's closure, which
-// holds references only, so nothing with a destructor lies between the guard and the machine.
-template <class Call>
-inline void invoke(void* context) {
-    (*static_cast<Call*>(context))();
-}
-
-} // namespace guard_detail
+// on the audio path, once per machine call. The call is a closure that holds references only,
+// so nothing with a destructor lies between the guard and the machine.
 
 template <class Call>
 inline bool guarded_machine::guard(const char* name, Call& call) {
     unsigned code = 0;
-    if (platform::guarded_call(guard_detail::invoke<Call>, &call, &code, &fp)) {
+    if (platform::guarded_call(platform::catching_call<Call>, &call, &code, &fp)) {
         return true;
     }
     fault.call = name;
