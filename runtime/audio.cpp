@@ -13,8 +13,8 @@ std::uint32_t bits_of(float sample) {
     return bits;
 }
 
-// One channel at a time, so that each loop is a plain, vectorisable pass over one array. The
-// input may be the output itself; the compiler checks the overlap once per block.
+// One channel, for a block with a channel missing: a plain, vectorisable pass over one array.
+// The input may be the output itself; the compiler checks the overlap once per block.
 void scale_channel_in(const float* in, float* out, int count) {
     if (in == nullptr) {
         for (int k = 0; k < count; ++k) {
@@ -27,23 +27,6 @@ void scale_channel_in(const float* in, float* out, int count) {
     }
 }
 
-// Scales one channel back in place and answers the union of its samples' bits: its exponent
-// field is non-zero exactly when some sample's is.
-std::uint32_t scale_channel_back(float* samples, int count) {
-    std::uint32_t heard = 0;
-    for (int k = 0; k < count; ++k) {
-        const float scaled = samples[k] * host_scale;
-        samples[k] = scaled;
-        heard |= bits_of(scaled);
-    }
-    return heard;
-}
-
-// Up to this many samples both channels go in one pass: a loop's set-up and overlap check
-// once instead of twice. Longer blocks go one channel at a time: four streams at once then
-// cost more in the caches than the second loop does (measured at 4096, both builds).
-constexpr int fused_block = 2048;
-
 } // namespace
 
 bool is_sound(float sample) {
@@ -52,11 +35,13 @@ bool is_sound(float sample) {
 
 void scale_to_machine(const float* in_left, const float* in_right, float* out_left,
                       float* out_right, int count) {
-    if (in_left == nullptr || in_right == nullptr || count > fused_block) {
+    if (in_left == nullptr || in_right == nullptr) {
         scale_channel_in(in_left, out_left, count);
         scale_channel_in(in_right, out_right, count);
         return;
     }
+    // Both channels in one pass at every block size, the inputs read before either store (see
+    // scale_to_host): measured faster than a pass per channel from 1 to 4096 samples, both builds.
     for (int k = 0; k < count; ++k) {
         const float l = in_left[k] * machine_scale;
         const float r = in_right[k] * machine_scale;
@@ -66,10 +51,6 @@ void scale_to_machine(const float* in_left, const float* in_right, float* out_le
 }
 
 bool scale_to_host(float* left, float* right, int count) {
-    if (count > fused_block) {
-        std::uint32_t heard = scale_channel_back(left, count) | scale_channel_back(right, count);
-        return (heard & exponent_bits) != 0;
-    }
     std::uint32_t heard = 0;
     for (int k = 0; k < count; ++k) {
         // Both products before either store: a store to one channel then needs no reload of
