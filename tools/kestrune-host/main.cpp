@@ -2,10 +2,10 @@
 // from the host's side. It loads the Kestrune library the way a zzub host does, through its two
 // exports and the interface objects, and nothing else.
 //   kestrune-host list [MACHINE] [--json]
-//   kestrune-host render MACHINE -o out.wav --note A-4 --track 0 --at 0 --length 2 ...
+//   kestrune-host render MACHINE -o out.wav --note A-4 --track 0 --at 0 --length 2 ... [--isolated]
 //   kestrune-host about MACHINE
 //   kestrune-host command MACHINE INDEX
-//   kestrune-host check [MACHINE...] [--json]
+//   kestrune-host check [MACHINE...] [--json] [--isolated]
 #include <cstdio>
 #include <exception>
 #include <iterator>
@@ -115,6 +115,9 @@ int run(int argc, char** argv) {
         ->check(CLI::Range(1, 8192));
     bool no_progress = false;
     render_cmd->add_flag("--no-progress", no_progress, "No progress bar");
+    bool isolated = false;
+    const char* isolated_help = "Each machine in a process of its own (kestrune-bridge)";
+    render_cmd->add_flag("--isolated", isolated, isolated_help);
     render_cmd->add_flag("-q,--quiet", render.quiet, "Print nothing but errors");
 
     // about and command
@@ -139,6 +142,7 @@ int run(int argc, char** argv) {
     check_cmd->add_flag("--json", check.json, "JSON for scripts");
     bool check_quiet = false;
     check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
+    check_cmd->add_flag("--isolated", isolated, isolated_help);
 
     try {
         app.parse(argc, argv);
@@ -159,6 +163,9 @@ int run(int argc, char** argv) {
     session s;
     if (!s.open(library_path, error) || !watch_message_boxes(library_path, error)) {
         return report(exit_failed, error);
+    }
+    if (isolated) {
+        s.set_option("kestrune.isolate", "always");
     }
     if (list_cmd->parsed()) {
         return run_list(s, library_path, list);

@@ -40,6 +40,12 @@ bool session::open(const std::string& library_path, std::string& error) {
     return true;
 }
 
+void session::set_option(const char* key, const char* value) {
+    if (collection_ != nullptr) {
+        collection_->set_option(key, value);
+    }
+}
+
 std::string session::signature() const {
     const char* text = library_.signature();
     return text != nullptr ? text : "";

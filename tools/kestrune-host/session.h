@@ -27,6 +27,10 @@ public:
     // Loads the library and runs one collection's setup; false with error when either fails.
     bool open(const std::string& library_path, std::string& error);
 
+    // Hands the collection an option, as a host's own settings would (set_option); instances
+    // started after it follow it.
+    void set_option(const char* key, const char* value);
+
     const std::vector<kestrune::host_info*>& machines() const { return factory_.announced; }
     std::string signature() const;
 
