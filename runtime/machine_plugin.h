@@ -118,6 +118,8 @@ public:
     const machine_callback* loaded_callback() const { return callback; }
     // Whether the last start ran the machine in a bridge process (it may have faulted since).
     bool isolated() const { return in_bridge; }
+    // What the About box says of the process: "own", "host", or null when not meant isolated.
+    const char* about_process() const { return process_text(); }
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
     int track_records() const { return track_record_count; }
