@@ -81,6 +81,9 @@ private:
     // deadline passed and a process that ended are recorded, and the process is gone then.
     bool call(bridge::op operation, std::int32_t a = 0, std::int32_t b = 0, std::int32_t c = 0,
               std::int32_t d = 0, std::int32_t e = 0) noexcept;
+    // Makes the request written into the header the next one, waking the bridge when it sleeps;
+    // answers its number.
+    std::uint32_t publish() noexcept;
     // Waits for the answer to request number, serving message boxes meanwhile; false when the
     // fault is recorded.
     bool await(std::uint32_t number, bridge::op operation) noexcept;
@@ -90,6 +93,7 @@ private:
     platform::child_process child_;
     platform::shared_block block_;
     std::uint32_t requests_ = 0; // the number of the last request
+    bool bridge_awake_ = false;  // the bridge was still spinning when it was made: worth a spin
     machine_fault fault_;
 };
 
