@@ -11,10 +11,11 @@ namespace {
 
 std::mutex registry_lock;
 
-// Made on first use and never destroyed: a machine's thread may fault while the process ends.
+// Made on first use (an empty set allocates nothing) and destroyed with the module: only the
+// host's calls reach it, and every instance has been released by then.
 std::set<std::string>& registry() {
-    static auto* paths = new std::set<std::string>;
-    return *paths;
+    static std::set<std::string> paths;
+    return paths;
 }
 
 } // namespace
