@@ -10,12 +10,14 @@ namespace kestrune {
 namespace {
 
 // How long the host spins on the shared block before it sleeps on the channel: long enough for
-// a short call (a render of a few hundred samples) to come back without a wake-up. Only when
-// the bridge was awake: a bridge woken from its sleep is often put on the waker's own processor
-// (the scheduler's wake-affine choice), where a spinning host would keep it from running. Then
-// the host sleeps at once. Measured on the shared 2-core machine, a render after a pause took
-// 174 us with a 50 us spin, 29 us without.
-constexpr unsigned long long spin_microseconds = 50;
+// a short call (a render of a few hundred samples of a light machine) to come back without a
+// wake-up, short enough not to keep the bridge off a busy machine's processors (with both cores
+// taken by other work, a back-to-back render took 78 us with a 50 us spin, 25 to 32 us with
+// 10 us). Only when the bridge was awake: a bridge woken from its sleep is often put on the
+// waker's own processor (the scheduler's wake-affine choice), where a spinning host would keep
+// it from running, so then the host sleeps at once (a render after a pause: 174 us with a 50 us
+// spin, 24 us without, on the quiet machine).
+constexpr unsigned long long spin_microseconds = 10;
 
 #if defined(_WIN32)
 const char bridge_program_name[] = "kestrune-bridge.exe";
