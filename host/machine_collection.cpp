@@ -61,7 +61,10 @@ const char* machine_collection::collection_uri() noexcept {
 }
 
 void machine_collection::set_option(const char* key, const char* value) noexcept {
-    (void)key, (void)value;
+    isolation_mode mode = isolation_mode::after_fault;
+    if (parse_isolation_option(key, value, mode)) {
+        isolation.store(mode, std::memory_order_relaxed);
+    }
 }
 
 void machine_collection::release() noexcept {
@@ -165,6 +168,7 @@ void machine_collection::probe_machine(const char* path) noexcept {
         return;
     }
     machine_info* kept = info.get();
+    kept->isolation = &isolation;
     if (call.complete && infos.push(std::move(info))) {
         factory->announce(kept); // a description that can't be kept is destroyed unseen
     }

@@ -28,7 +28,9 @@ public:
     // Descriptions are known to the host only through announce: always null.
     host_info* info_for_uri(const char* uri, host_archive* archive) noexcept override;
     const char* collection_uri() noexcept override;
-    void set_option(const char* key, const char* value) noexcept override; // no options
+    // One option: "kestrune.isolate" with "always", "after-fault" or "never" (isolation.h), for
+    // the instances started from then on. Every other key or value changes nothing.
+    void set_option(const char* key, const char* value) noexcept override;
     // Destroys every description, then the collection. Every instance made from one of the
     // descriptions must have been released before.
     void release() noexcept override;
@@ -45,7 +47,8 @@ public:
     void probe_machine(const char* path) noexcept;
 
     host_factory* factory = nullptr;
-    nothrow_list<std::unique_ptr<machine_info>> infos; // in order of registration
+    nothrow_list<std::unique_ptr<machine_info>> infos;        // in order of registration
+    isolation_setting isolation{isolation_mode::after_fault}; // what every description points to
 
 private:
     void search_folder(char* path) noexcept;

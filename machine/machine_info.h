@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/host_interface.h"
+#include "machine/isolation.h"
 #include "machine/machine_interface.h"
 
 namespace kestrune {
@@ -52,6 +53,10 @@ public:
     bool make_lists(std::size_t n, std::size_t m) noexcept;
 
     instance_maker make_plugin = nullptr; // what make_instance calls
+    // Where its instances run their machines: the setting of the collection that owns this
+    // description (which outlives every instance). Null for a description made outside a
+    // collection (tests, tools): its instances run in process, as isolation_mode::never.
+    const isolation_setting* isolation = nullptr;
     std::string full_name_text;
     std::string short_label_text;
     std::string library_path; // the DLL's full path, as the scan built it

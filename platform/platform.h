@@ -159,6 +159,80 @@ inline bool guarded_call(void (*call)(void*), void* context, unsigned* raised = 
     return call == nullptr || guarded_call(catching_call<plain>, &closure, raised, own);
 }
 
+// --- The machine bridge: a child process, a block of memory shared with it, a channel -------
+// A machine may run in a bridge process of its own (kestrune-bridge beside the library). The
+// two sides share one block of memory for the calls' arguments and answers, and a channel (a
+// socket pair natively) that carries nothing but wake-ups: one side writes a byte when it has
+// published something the other may be sleeping on, and the end of the channel tells each side
+// at once that the other process is gone. On Windows none of this is carried out yet: every
+// call answers that it can't, and machines run in the host's process.
+
+using os_handle = long long; // natively a file descriptor; -1 means none
+constexpr os_handle no_handle = -1;
+
+// Where a bridge process finds what its host handed it: its end of the channel and the block.
+constexpr os_handle bridge_channel_handle = 3;
+constexpr os_handle bridge_block_handle = 4;
+
+// A block of memory that two processes map. Grown in place by its creator; the other side maps
+// it again when it learns of the new size.
+struct shared_block {
+    unsigned char* base = nullptr; // this process's mapping; null: none
+    std::size_t size = 0;          // bytes mapped
+    os_handle handle = no_handle;  // what maps it (natively a memfd, closed on exec)
+};
+// A new zero-filled block of size bytes; false, and block left empty, when it can't be had.
+bool create_shared_block(shared_block& block, std::size_t size);
+// Grows a block made by create_shared_block to size bytes (the new bytes zero); its base may
+// move. False when it can't: the block is then as it was. Never smaller.
+bool grow_shared_block(shared_block& block, std::size_t size);
+// Maps the block behind handle at size bytes, in place of what block mapped before (the handle
+// is kept); false, and block as it was, when it can't.
+bool map_shared_block(shared_block& block, os_handle handle, std::size_t size);
+// Unmaps the block and closes its handle; block is empty afterwards.
+void free_shared_block(shared_block& block);
+
+// A program started by this process, and our end of the channel to it.
+struct child_process {
+    long long id = 0;              // its process id; 0: none
+    os_handle channel = no_handle; // our end of the channel
+};
+// Starts program with arguments (arguments[0] its name, then the rest, ending with a null),
+// handing it the other end of a new channel as bridge_channel_handle and the block behind
+// shared as bridge_block_handle, and nothing else of ours. False when it can't be started;
+// a program that can't be run at all may also start and end at once.
+bool start_child(const char* program, const char* const* arguments, os_handle shared,
+                 child_process& child);
+// Ends the child (killed at once when kill is set; else it is waited for, as after the channel
+// closed), reaps it, closes our end of the channel and answers its exit code: its status when
+// it exited, 128 plus the signal when a signal ended it, -1 when that can't be learnt.
+int end_child(child_process& child, bool kill);
+
+enum class channel_wait {
+    woken,     // a byte came (or nothing, spuriously): look at the shared block again
+    closed,    // the other end is closed: its process has ended
+    timed_out, // timeout_ms passed without either
+};
+// Waits on a channel for at most timeout_ms milliseconds (-1: for as long as it takes), and
+// reads every wake-up byte that waits.
+channel_wait wait_channel(os_handle channel, int timeout_ms);
+// Writes one wake-up byte; a closed channel is no error (nor a signal).
+void wake_channel(os_handle channel);
+// Ends this process as soon as the other end of channel closes, even while this process's own
+// threads are busy or hung: for a bridge, whose host may die at any moment. False when the
+// watch can't be set up.
+bool end_with_channel(os_handle channel);
+
+// A clock for deadlines, in microseconds from an arbitrary start; never goes back.
+unsigned long long monotonic_microseconds();
+
+// A hint to the processor inside a spin loop.
+inline void spin_pause() {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // What identifies a folder whichever path leads to it: the volume and file index on Windows,
 // the device and inode natively. A file system that reports no index (index 0: some network
 // and FUSE drives) gives the folder's final path instead, links resolved.

@@ -1,16 +1,29 @@
 // The platform calls on Linux (glibc): dlopen for libraries, opendir for folder searches,
-// standard error for message boxes. A module handle is what dlopen answers, which glibc makes
-// the module's link_map, so this library's own handle can be had without loading anything.
+// standard error for message boxes, posix_spawn, a memfd and a socket pair for the bridge. A module
+// handle is what dlopen answers, which glibc makes the module's link_map, so this library's own
+// handle can be had without loading anything.
 #include "platform/platform.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <link.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -222,6 +235,209 @@ bool identify_folder(const char* path, folder_identity& identity) {
         std::memcpy(identity.final_path, resolved, std::strlen(resolved) + 1);
     }
     return true;
+}
+
+// --- The machine bridge ----------------------------------------------------------------------
+
+bool create_shared_block(shared_block& block, std::size_t size) {
+    block = shared_block{};
+    int handle = memfd_create("kestrune-bridge", MFD_CLOEXEC);
+    if (handle < 0) {
+        return false;
+    }
+    if (size == 0 || ftruncate(handle, static_cast<off_t>(size)) != 0) {
+        close(handle);
+        return false;
+    }
+    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, handle, 0);
+    if (base == MAP_FAILED) {
+        close(handle);
+        return false;
+    }
+    block.base = static_cast<unsigned char*>(base);
+    block.size = size;
+    block.handle = handle;
+    return true;
+}
+
+bool grow_shared_block(shared_block& block, std::size_t size) {
+    if (block.base == nullptr || size <= block.size) {
+        return block.base != nullptr;
+    }
+    if (ftruncate(static_cast<int>(block.handle), static_cast<off_t>(size)) != 0) {
+        return false;
+    }
+    void* base = mremap(block.base, block.size, size, MREMAP_MAYMOVE);
+    if (base == MAP_FAILED) {
+        return false; // the file is larger now; the mapping is as it was
+    }
+    block.base = static_cast<unsigned char*>(base);
+    block.size = size;
+    return true;
+}
+
+bool map_shared_block(shared_block& block, os_handle handle, std::size_t size) {
+    if (handle < 0 || size == 0) {
+        return false;
+    }
+    void* base =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, static_cast<int>(handle), 0);
+    if (base == MAP_FAILED) {
+        return false;
+    }
+    if (block.base != nullptr) {
+        munmap(block.base, block.size);
+    }
+    block.base = static_cast<unsigned char*>(base);
+    block.size = size;
+    block.handle = handle;
+    return true;
+}
+
+void free_shared_block(shared_block& block) {
+    if (block.base != nullptr) {
+        munmap(block.base, block.size);
+    }
+    if (block.handle >= 0) {
+        close(static_cast<int>(block.handle));
+    }
+    block = shared_block{};
+}
+
+bool start_child(const char* program, const char* const* arguments, os_handle shared,
+                 child_process& child) {
+    child = child_process{};
+    if (program == nullptr || arguments == nullptr || shared < 0) {
+        return false;
+    }
+    // Both ends close on exec, so that no other child of this process keeps the channel open
+    // after its bridge died; the bridge gets its own copies through the spawn's dup2. The copies
+    // lie above the two numbers they are given, as a dup2 onto itself would keep close-on-exec.
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        return false;
+    }
+    int theirs = fcntl(ends[1], F_DUPFD_CLOEXEC, 16);
+    int block = fcntl(static_cast<int>(shared), F_DUPFD_CLOEXEC, 16);
+    close(ends[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    bool started = false;
+    if (theirs >= 0 && block >= 0 && posix_spawn_file_actions_init(&actions) == 0) {
+        if (posix_spawnattr_init(&attributes) == 0) {
+            sigset_t none;
+            sigset_t defaults;
+            sigemptyset(&none);
+            sigemptyset(&defaults);
+            sigaddset(&defaults, SIGPIPE);
+            posix_spawnattr_setsigmask(&attributes, &none);
+            posix_spawnattr_setsigdefault(&attributes, &defaults);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+            pid_t id = 0;
+            if (posix_spawn_file_actions_adddup2(&actions, theirs,
+                                                 static_cast<int>(bridge_channel_handle)) == 0 &&
+                posix_spawn_file_actions_adddup2(&actions, block,
+                                                 static_cast<int>(bridge_block_handle)) == 0 &&
+                posix_spawn_file_actions_addclosefrom_np(
+                    &actions, static_cast<int>(bridge_block_handle) + 1) == 0 &&
+                posix_spawn(&id, program, &actions, &attributes,
+                            const_cast<char* const*>(arguments), environ) == 0) {
+                child.id = id;
+                child.channel = ends[0];
+                started = true;
+            }
+            posix_spawnattr_destroy(&attributes);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    if (theirs >= 0) {
+        close(theirs);
+    }
+    if (block >= 0) {
+        close(block);
+    }
+    if (!started) {
+        close(ends[0]);
+    }
+    return started;
+}
+
+int end_child(child_process& child, bool kill_it) {
+    if (child.channel >= 0) {
+        close(static_cast<int>(child.channel));
+    }
+    int code = -1;
+    if (child.id > 0) {
+        auto id = static_cast<pid_t>(child.id);
+        if (kill_it) {
+            kill(id, SIGKILL);
+        }
+        int status = 0;
+        pid_t reaped = 0;
+        do {
+            reaped = waitpid(id, &status, 0);
+        } while (reaped < 0 && errno == EINTR);
+        if (reaped == id) {
+            if (WIFEXITED(status)) {
+                code = WEXITSTATUS(status);
+            } else if (WIFSIGNALED(status)) {
+                code = 128 + WTERMSIG(status);
+            }
+        }
+    }
+    child = child_process{};
+    return code;
+}
+
+channel_wait wait_channel(os_handle channel, int timeout_ms) {
+    pollfd watched{static_cast<int>(channel), POLLIN, 0};
+    int ready = poll(&watched, 1, timeout_ms);
+    if (ready == 0) {
+        return channel_wait::timed_out;
+    }
+    if (ready < 0) {
+        return errno == EINTR ? channel_wait::woken : channel_wait::closed;
+    }
+    char bytes[64];
+    ssize_t got = recv(static_cast<int>(channel), bytes, sizeof bytes, MSG_DONTWAIT);
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR))) {
+        return channel_wait::woken;
+    }
+    return channel_wait::closed;
+}
+
+void wake_channel(os_handle channel) {
+    const char byte = 1;
+    // A full channel already holds wake-ups; a closed one has nobody to wake.
+    (void)send(static_cast<int>(channel), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+namespace {
+
+void* watch_channel(void* context) {
+    pollfd watched{static_cast<int>(reinterpret_cast<std::intptr_t>(context)), POLLRDHUP, 0};
+    while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
+    }
+    _exit(0); // whatever the process's other threads are doing
+}
+
+} // namespace
+
+bool end_with_channel(os_handle channel) {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, watch_channel,
+                       reinterpret_cast<void*>(static_cast<std::intptr_t>(channel))) != 0) {
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+unsigned long long monotonic_microseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000000ull +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000ull;
 }
 
 } // namespace kestrune::platform

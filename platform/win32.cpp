@@ -386,4 +386,63 @@ bool identify_folder(const char* path, folder_identity& identity) {
     return known;
 }
 
+// --- The machine bridge: not carried out yet, so every machine runs in the host's process ---
+
+bool create_shared_block(shared_block& block, std::size_t size) {
+    (void)block, (void)size;
+    return false;
+}
+
+bool grow_shared_block(shared_block& block, std::size_t size) {
+    (void)block, (void)size;
+    return false;
+}
+
+bool map_shared_block(shared_block& block, os_handle handle, std::size_t size) {
+    (void)block, (void)handle, (void)size;
+    return false;
+}
+
+void free_shared_block(shared_block& block) {
+    block = shared_block{};
+}
+
+bool start_child(const char* program, const char* const* arguments, os_handle shared,
+                 child_process& child) {
+    (void)program, (void)arguments, (void)shared, (void)child;
+    return false;
+}
+
+int end_child(child_process& child, bool kill) {
+    (void)kill;
+    child = child_process{};
+    return -1;
+}
+
+channel_wait wait_channel(os_handle channel, int timeout_ms) {
+    (void)channel, (void)timeout_ms;
+    return channel_wait::closed;
+}
+
+void wake_channel(os_handle channel) {
+    (void)channel;
+}
+
+bool end_with_channel(os_handle channel) {
+    (void)channel;
+    return false;
+}
+
+unsigned long long monotonic_microseconds() {
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) ||
+        frequency.QuadPart <= 0) {
+        return 0;
+    }
+    auto ticks = static_cast<unsigned long long>(count.QuadPart);
+    auto per_second = static_cast<unsigned long long>(frequency.QuadPart);
+    return ticks / per_second * 1000000ull + ticks % per_second * 1000000ull / per_second;
+}
+
 } // namespace kestrune::platform

@@ -28,7 +28,17 @@ std::string fault_cause(unsigned code) {
     }
 }
 
-std::string about_text(const machine_info& info, const machine_fault& fault) {
+std::string fault_cause(const machine_fault& fault) {
+    if (fault.deadline_seconds > 0) {
+        return "no answer in " + std::to_string(fault.deadline_seconds) + " s";
+    }
+    if (fault.process_ended) {
+        return "process ended (exit code " + std::to_string(fault.exit_code) + ")";
+    }
+    return fault_cause(fault.code);
+}
+
+std::string about_text(const machine_info& info, const machine_fault& fault, const char* process) {
     std::string text;
     text += about_notice;
     text += "\n\n";
@@ -43,19 +53,24 @@ std::string about_text(const machine_info& info, const machine_fault& fault) {
     text += info.library_path;
     text += "\n\nNumParams:\t";
     text += std::to_string(static_cast<int>(info.global_params().size()));
+    if (process != nullptr) {
+        text += "\n\nProcess:\t";
+        text += process;
+    }
     if (fault.call != nullptr) {
         text += "\n\nFaulted:\t";
         text += fault.call;
         text += " (";
-        text += fault_cause(fault.code);
+        text += fault_cause(fault);
         text += ")";
     }
     return text;
 }
 
-void show_about_box(const machine_info& info, const machine_fault& fault) noexcept {
+void show_about_box(const machine_info& info, const machine_fault& fault,
+                    const char* process) noexcept {
     try {
-        std::string text = about_text(info, fault);
+        std::string text = about_text(info, fault, process);
         constexpr unsigned ok_button = 0; // MB_OK, no icon
         platform::message_box(text.c_str(), about_caption, ok_button);
     } catch (const std::bad_alloc&) {

@@ -20,6 +20,14 @@ bool guarded_machine::create(create_machine_function export_function,
     return true;
 }
 
+bool guarded_machine::bridged(bool answered) {
+    if (!answered && bridge->fault().call != nullptr) {
+        fault = bridge->fault();
+        bridge = nullptr;
+    }
+    return answered;
+}
+
 void guarded_machine::destroy(delete_machine_function delete_export) {
     if (target == nullptr) {
         return;

@@ -7,19 +7,18 @@
 //
 // Each operation answers true when the machine returned, false when it faulted now or had no
 // machine to call. Nothing here allocates or throws, so the audio path may use it.
+//
+// An isolated instance's machine runs in a bridge process of its own: bridge is then set, and
+// every operation goes there instead (bridge_client.h), where it is guarded the same way. A
+// fault there is recorded here as any other, and bridge is null again.
 #pragma once
 
 #include "machine/machine_interface.h"
 #include "platform/platform.h"
+#include "runtime/bridge_client.h"
+#include "runtime/machine_fault.h"
 
 namespace kestrune {
-
-// Where and how a machine faulted.
-struct machine_fault {
-    const char* call = nullptr; // the machine call that raised, e.g. "render_block"; null: none
-    unsigned code = 0;          // what it raised: a Windows exception code; natively always
-                                // platform::cxx_exception_code
-};
 
 class guarded_machine {
 public:
@@ -27,7 +26,10 @@ public:
     explicit guarded_machine(kestrune::machine* machine) : target(machine) {}
 
     kestrune::machine* target = nullptr; // the machine calls go to; null: none, or abandoned
-    machine_fault fault;                 // the first fault since the last forget_fault
+    // Set instead of target while the machine runs in a bridge process: the calls go there.
+    // Not owned (the instance owns it).
+    bridge_client* bridge = nullptr;
+    machine_fault fault; // the first fault since the last forget_fault
     // The machine's own floating-point settings: in force during each of its calls, and what
     // it leaves in force after one is kept for the next. Start: what its DLL's load code left
     // (platform::load_library), or the thread's settings when this was made.
@@ -38,6 +40,8 @@ public:
     bool closing = false;
 
     bool faulted() const { return fault.call != nullptr; }
+    // Whether there is a machine to call, here or in a bridge.
+    bool running() const { return target != nullptr || bridge != nullptr; }
     // Forgets the fault of an abandoned machine, for a fresh one.
     void forget_fault() { fault = machine_fault{}; }
 
@@ -53,13 +57,14 @@ public:
     // The machine's operations (machine_interface.h), by the same names. The answers of
     // data_size, channel_muted and describe go into the last argument, untouched on a fault.
     bool start_up();
-    bool load_data(unsigned char* buffer);
+    // size: the bytes of buffer, which a bridge carries across (the machine isn't told).
+    bool load_data(unsigned char* buffer, int size);
     bool set_parameter(int index, int value);
     bool sequence_event(int channel, int note, int instrument, int command, int parameter);
     bool render_block(float* left, float* right, int count, int tracks);
     bool silence();
     bool data_size(int& size);
-    bool dump_data(unsigned char* buffer);
+    bool dump_data(unsigned char* buffer, int size);
     bool user_command();
     bool mute_channel(int index);
     bool channel_muted(int index, bool& muted);
@@ -71,6 +76,8 @@ public:
     void destroy(delete_machine_function delete_export);
 
 private:
+    // What a bridged call answered: a fault there is recorded here, and the bridge let go.
+    bool bridged(bool answered);
     template <class Call>
     bool guard(const char* name, Call& call);
     template <class Call>
@@ -105,37 +112,59 @@ inline bool guarded_machine::get_info(get_info_function export_function, Read& r
 }
 
 inline bool guarded_machine::start_up() {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->start_up());
+    }
     auto call = [&] { target->start_up(); };
     return call_machine("start_up", call);
 }
 
-inline bool guarded_machine::load_data(unsigned char* buffer) {
+inline bool guarded_machine::load_data(unsigned char* buffer, int size) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->load_data(buffer, size));
+    }
     auto call = [&] { target->load_data(buffer); };
     return call_machine("load_data", call);
 }
 
 inline bool guarded_machine::set_parameter(int index, int value) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->set_parameter(index, value));
+    }
     auto call = [&] { target->set_parameter(index, value); };
     return call_machine("set_parameter", call);
 }
 
 inline bool guarded_machine::sequence_event(int channel, int note, int instrument, int command,
                                             int parameter) {
+    if (bridge != nullptr) {
+        return !closing &&
+               bridged(bridge->sequence_event(channel, note, instrument, command, parameter));
+    }
     auto call = [&] { target->sequence_event(channel, note, instrument, command, parameter); };
     return call_machine("sequence_event", call);
 }
 
 inline bool guarded_machine::render_block(float* left, float* right, int count, int tracks) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->render_block(left, right, count, tracks));
+    }
     auto call = [&] { target->render_block(left, right, count, tracks); };
     return call_machine("render_block", call);
 }
 
 inline bool guarded_machine::silence() {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->silence());
+    }
     auto call = [&] { target->silence(); };
     return call_machine("silence", call);
 }
 
 inline bool guarded_machine::data_size(int& size) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->data_size(size));
+    }
     int answer = 0;
     auto call = [&] { answer = target->data_size(); };
     if (!call_machine("data_size", call)) {
@@ -145,22 +174,34 @@ inline bool guarded_machine::data_size(int& size) {
     return true;
 }
 
-inline bool guarded_machine::dump_data(unsigned char* buffer) {
+inline bool guarded_machine::dump_data(unsigned char* buffer, int size) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->dump_data(buffer, size));
+    }
     auto call = [&] { target->dump_data(buffer); };
     return call_machine("dump_data", call);
 }
 
 inline bool guarded_machine::user_command() {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->user_command());
+    }
     auto call = [&] { target->user_command(); };
     return call_machine("user_command", call);
 }
 
 inline bool guarded_machine::mute_channel(int index) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->mute_channel(index));
+    }
     auto call = [&] { target->mute_channel(index); };
     return call_machine("mute_channel", call);
 }
 
 inline bool guarded_machine::channel_muted(int index, bool& muted) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->channel_muted(index, muted));
+    }
     bool answer = false;
     auto call = [&] { answer = target->channel_muted(index); };
     if (!call_machine("channel_muted", call)) {
@@ -171,11 +212,17 @@ inline bool guarded_machine::channel_muted(int index, bool& muted) {
 }
 
 inline bool guarded_machine::midi_in(int channel, int value, int velocity) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->midi_in(channel, value, velocity));
+    }
     auto call = [&] { target->midi_in(channel, value, velocity); };
     return call_machine("midi_in", call);
 }
 
 inline bool guarded_machine::describe(char* text, int index, int value, bool& described) {
+    if (bridge != nullptr) {
+        return !closing && bridged(bridge->describe(text, index, value, described));
+    }
     bool answer = false;
     auto call = [&] { answer = target->describe(text, index, value); };
     if (!call_machine("describe", call)) {

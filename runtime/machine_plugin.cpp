@@ -5,6 +5,7 @@
 
 #include "runtime/about.h"
 #include "runtime/audio.h"
+#include "runtime/faulted_libraries.h"
 #include "runtime/state.h"
 
 namespace kestrune {
@@ -92,8 +93,16 @@ bool machine_plugin::load_machine() {
     if (info == nullptr) {
         return false;
     }
+    bool isolate = wants_isolation(); // before the last machine's fault is forgotten
     unload_machine();
     machine.forget_fault(); // a fresh machine, whatever became of the last one
+    fault_noted = false;
+    meant_isolated = isolate;
+    in_bridge = false;
+    bool started = false;
+    if (isolate && load_isolated(started)) {
+        return started;
+    }
     library = platform::load_library(info->library_path.c_str(), &machine.fp);
     if (library == nullptr) {
         return false;
@@ -128,12 +137,71 @@ bool machine_plugin::load_machine() {
     return machine.start_up();
 }
 
+bool machine_plugin::wants_isolation() const noexcept {
+    isolation_mode mode = info->isolation != nullptr
+                              ? info->isolation->load(std::memory_order_relaxed)
+                              : isolation_mode::never;
+    switch (mode) {
+    case isolation_mode::always:
+        return true;
+    case isolation_mode::never:
+        return false;
+    default:
+        return machine.faulted() || library_faulted(info->library_path.c_str());
+    }
+}
+
+bool machine_plugin::load_isolated(bool& started) noexcept {
+    if (bridge == nullptr) {
+        bridge.reset(new (std::nothrow) bridge_client(*this));
+        if (bridge == nullptr) {
+            return false;
+        }
+    }
+    int copied = 0;
+    switch (bridge->start(info->library_path.c_str(), machine_ranges.get(),
+                          static_cast<int>(info->global_params().size()), copied)) {
+    case bridge_client::start_result::cant_start:
+        return false;
+    case bridge_client::start_result::running:
+        in_bridge = true;
+        machine_range_count = copied;
+        machine.bridge = bridge.get();
+        started = machine.start_up();
+        return true;
+    case bridge_client::start_result::faulted:
+        machine.fault = bridge->fault();
+        break;
+    case bridge_client::start_result::no_machine:
+        break;
+    }
+    in_bridge = true;
+    started = false;
+    return true;
+}
+
+const char* machine_plugin::process_text() const noexcept {
+    if (!meant_isolated) {
+        return nullptr;
+    }
+    return in_bridge ? "own" : "host";
+}
+
 void machine_plugin::forget_description() {
     machine_range_count = 0;
 }
 
 void machine_plugin::unload_machine() {
     forget_description();
+    if (in_bridge) {
+        // Its process holds the machine, its DLL and its callback; a healthy machine is
+        // destroyed there, and the process ends either way (after a fault it ended already).
+        machine.bridge = nullptr;
+        if (bridge != nullptr) {
+            bridge->destroy();
+        }
+        return;
+    }
     if (machine.faulted()) {
         // Abandoned: neither destroyed nor unloaded. The reference is dropped, never freed,
         // so the DLL stays loaded for the rest of the process. The fault stays on record for
@@ -168,6 +236,10 @@ bool machine_plugin::enter() noexcept {
 }
 
 bool machine_plugin::leave() noexcept {
+    if (machine.faulted() && !fault_noted) {
+        fault_noted = true; // once per fault: later instances of this DLL know it
+        remember_faulted_library(info->library_path.c_str());
+    }
     if (--calls_in_progress != 0 || !release_pending) {
         return true;
     }
@@ -204,7 +276,7 @@ void machine_plugin::start(host_archive* archive) noexcept {
 }
 
 void machine_plugin::store_state(host_archive* archive) noexcept {
-    if (archive == nullptr || machine.target == nullptr || !enter()) {
+    if (archive == nullptr || !machine.running() || !enter()) {
         return;
     }
     host_outstream* stream = archive->output_stream("");
@@ -229,7 +301,7 @@ event_source machine_plugin::events() const {
 }
 
 void machine_plugin::take_events() noexcept {
-    if (machine.target != nullptr && enter()) {
+    if (machine.running() && enter()) {
         send_events(events(), machine);
         leave();
     }
@@ -240,7 +312,7 @@ const char* machine_plugin::value_text(int index, int value) noexcept {
         return empty_text; // the call in progress may be writing text_buffer
     }
     text_buffer[0] = '\0';
-    if (machine.target == nullptr) {
+    if (!machine.running()) {
         return text_buffer;
     }
     enter();
@@ -254,7 +326,7 @@ bool machine_plugin::render(float** inputs, float** outputs, int count, int mode
     if (calls_in_progress != 0) {
         return silence_outputs(outputs, count);
     }
-    if (machine.target == nullptr || (mode & output_requested) == 0) {
+    if (!machine.running() || (mode & output_requested) == 0) {
         return false;
     }
     if (outputs == nullptr || outputs[0] == nullptr || outputs[1] == nullptr) {
@@ -287,13 +359,14 @@ void machine_plugin::run_command(int index) noexcept {
     }
     if (machine.faulted()) {
         if (index != 0) {
-            show_about_box(*info, machine.fault); // the user learns why the machine went quiet
+            // The user learns why the machine went quiet.
+            show_about_box(*info, machine.fault, process_text());
         }
-    } else if (machine.target != nullptr) {
+    } else if (machine.running()) {
         if (index == 0) {
             machine.user_command();
         } else {
-            show_about_box(*info);
+            show_about_box(*info, machine_fault{}, process_text());
         }
     }
     leave();

@@ -15,6 +15,12 @@
 // still finds it. The About box then says where and why it faulted. A later start loads a fresh
 // machine.
 //
+// Isolation: an instance may run its machine in a bridge process of its own instead
+// (bridge_client.h), as its description's setting says (machine/isolation.h): by default after
+// its machine, or any machine of the same DLL in this process, faulted. Only the machine's calls
+// cross the process line; the value areas, ranges, events, state blob and About box stay here,
+// and so do the rules below. Where no bridge can be started the machine runs in process.
+//
 // Re-entry: while a call into the machine is in progress (its message box or dialog is up, and
 // the host's message loop runs inside it), the host may call this instance again on the same
 // thread. Such a call reaches nothing and answers as an instance without a machine; render
@@ -32,6 +38,7 @@
 #include "machine/machine_info.h"
 #include "machine/machine_interface.h"
 #include "platform/platform.h"
+#include "runtime/bridge_client.h"
 #include "runtime/events.h"
 #include "runtime/guarded_machine.h"
 #include "runtime/machine_callback.h"
@@ -109,6 +116,10 @@ public:
     const machine_fault& fault() const { return machine.fault; }
     platform::module_handle loaded_library() const { return library; }
     const machine_callback* loaded_callback() const { return callback; }
+    // Whether the last start ran the machine in a bridge process (it may have faulted since).
+    bool isolated() const { return in_bridge; }
+    // What the About box says of the process: "own", "host", or null when not meant isolated.
+    const char* about_process() const { return process_text(); }
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
     int track_records() const { return track_record_count; }
@@ -117,6 +128,13 @@ private:
     explicit machine_plugin(const machine_info& info) noexcept;
     event_source events() const;
     void forget_description(); // the ranges of the machine last loaded
+    // Whether the next start should run its machine in a bridge process.
+    bool wants_isolation() const noexcept;
+    // Starts the machine in a bridge process: false when none can be started (nothing was
+    // done); else true, with started telling whether a machine now runs.
+    bool load_isolated(bool& started) noexcept;
+    // What the About box says of the process, for an instance that was meant to run isolated.
+    const char* process_text() const noexcept;
     // Re-entry bookkeeping around each host call that reaches the machine: enter answers false
     // for a re-entrant call (which must then reach nothing); leave answers false when a release
     // came meanwhile, in which case the instance is gone and the caller must not touch it.
@@ -138,8 +156,12 @@ private:
     int machine_range_count = 0;
     char text_buffer[text_buffer_size] = {};
     int track_count = 0;
-    int calls_in_progress = 0;    // host calls now inside the machine: 0 or 1
-    bool release_pending = false; // released during a call: the call's end completes it
+    std::unique_ptr<bridge_client> bridge; // made by the first isolated start, kept for the next
+    bool meant_isolated = false;           // the last start wanted a bridge...
+    bool in_bridge = false;                // ...and got one
+    bool fault_noted = false;              // the machine's fault is in faulted_libraries
+    int calls_in_progress = 0;             // host calls now inside the machine: 0 or 1
+    bool release_pending = false;          // released during a call: the call's end completes it
 };
 
 // The runtime's way of making instances (an instance_maker): machine_plugin::create, answered

@@ -46,7 +46,7 @@ void write_state_blob(guarded_machine& source, host_outstream& stream) {
     if (buffer.data == nullptr) {
         return;
     }
-    if (!source.dump_data(buffer.data)) {
+    if (!source.dump_data(buffer.data, size)) {
         return;
     }
     unsigned char version_bytes[4];
@@ -76,7 +76,7 @@ void read_state_blob(host_instream& stream, guarded_machine& target) {
         return;
     }
     stream.read_bytes(buffer.data, size);
-    target.load_data(buffer.data);
+    target.load_data(buffer.data, size);
 }
 
 } // namespace kestrune

@@ -201,5 +201,38 @@ TEST_F(Allocations, ValueTextMakesNone) {
     EXPECT_EQ(count.made(), 0);
 }
 
+// The same over the machine in a bridge process of its own: the host's side of render,
+// take_events and value_text allocates nothing either (a render larger than the shared block
+// grows the block, which is no heap allocation).
+TEST_F(Allocations, IsolatedTheHostsSideMakesNone) {
+    isolation_setting always{isolation_mode::always};
+    info->isolation = &always;
+    host_plugin* isolated = info->make_instance();
+    ASSERT_NE(isolated, nullptr);
+    isolated->master_info = &master;
+    isolated->start(nullptr);
+    isolated->set_tracks(32);
+#if !defined(_WIN32)
+    EXPECT_TRUE(static_cast<machine_plugin*>(isolated)->isolated());
+#endif
+    std::vector<float> in_left(16384, 0.25f), in_right(16384, -0.25f);
+    std::vector<float> out_left(16384), out_right(16384);
+    float* inputs[2] = {in_left.data(), in_right.data()};
+    float* outputs[2] = {out_left.data(), out_right.data()};
+    std::memset(isolated->global_values, 0, 128);
+    std::memset(isolated->track_values, 0x41, 96);
+    {
+        counted count;
+        for (int size : {1, 64, 256, 1024, 4096, 16384}) {
+            EXPECT_TRUE(isolated->render(inputs, outputs, size, 3));
+            EXPECT_EQ(count.made(), 0) << "block of " << size;
+        }
+        isolated->take_events();
+        EXPECT_NE(isolated->value_text(3, 0x1234), nullptr);
+        EXPECT_EQ(count.made(), 0);
+    }
+    isolated->release();
+}
+
 } // namespace
 } // namespace kestrune::test

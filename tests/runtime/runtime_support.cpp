@@ -42,6 +42,18 @@ std::unique_ptr<machine_info> logging_fixture::describe() {
         build_machine_info(*description, path_.c_str(), make_machine_plugin));
 }
 
+std::unique_ptr<machine_info> describe_library(const std::string& path) {
+    platform::module_handle library = platform::load_library(path.c_str());
+    auto get_info =
+        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
+    const machine_description* description = get_info != nullptr ? get_info() : nullptr;
+    std::unique_ptr<machine_info> info(
+        description != nullptr ? build_machine_info(*description, path.c_str(), make_machine_plugin)
+                               : nullptr);
+    platform::free_library(library);
+    return info;
+}
+
 void recording_machine::set_parameter(int index, int value) {
     log += "set_parameter " + std::to_string(index) + " " + std::to_string(value) + "\n";
 }

@@ -81,6 +81,10 @@ public:
     int load_bytes = 0;
 };
 
+// The description the scan would build of the machine DLL at path, which is loaded for it and
+// freed again; null when it has none.
+std::unique_ptr<machine_info> describe_library(const std::string& path);
+
 // A description made in the test: one global parameter per kind, in order, and the track
 // parameters of a generator when generator is set.
 std::unique_ptr<machine_info> description_with(const std::vector<int>& kinds, bool generator);

@@ -1,0 +1,405 @@
+// Machines in a bridge process of their own: what reaches the host when a machine hangs, ends
+// its process or breaks it, that an isolated machine sounds and stores exactly as in process,
+// when an instance runs isolated, and the plain pieces of what crosses the process line. On
+// Windows no bridge can be started yet, and an instance meant to run isolated runs in process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/machine_collection.h"
+#include "hostkit/library.h"
+#include "hostkit/master_info.h"
+#include "runtime/about.h"
+#include "runtime/bridge_protocol.h"
+#include "tests/runtime/runtime_support.h"
+#include "tests/support/test_paths.h"
+
+namespace kestrune::test {
+namespace {
+
+// What the About box shows for an instance (natively the box is a line on standard error).
+std::string shown_about(instance& plugin, const machine_info& info) {
+#if defined(_WIN32)
+    return about_text(info, plugin->fault(), plugin->about_process()); // the box isn't seen
+#else
+    (void)info;
+    ::testing::internal::CaptureStderr();
+    plugin->run_command(1);
+    std::string line = ::testing::internal::GetCapturedStderr();
+    std::string prefix = std::string(about_caption) + ": ";
+    EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+    return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+#endif
+}
+
+// Every global value "no change", and no notes.
+void clear_values(instance& plugin, const machine_info& info) {
+    const value_layout& layout = plugin->global_layout();
+    param_list params = info.global_params();
+    for (int i = 0; i < layout.count; ++i) {
+        auto empty = static_cast<unsigned>(params[static_cast<std::size_t>(i)]->empty_value);
+        plugin->global_values[layout.offsets[i]] = static_cast<unsigned char>(empty);
+        if (layout.is_word[i]) {
+            plugin->global_values[layout.offsets[i] + 1] = static_cast<unsigned char>(empty >> 8);
+        }
+    }
+    if (plugin->track_values != nullptr) {
+        std::memset(plugin->track_values, 0, static_cast<std::size_t>(plugin->track_records()) * 3);
+    }
+}
+
+// One block of count samples rendered from input, both channels.
+struct block {
+    explicit block(int count, float input = 0.0f)
+        : in(static_cast<std::size_t>(count), input), left(in.size()), right(in.size()) {}
+    bool render(instance& plugin) {
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {left.data(), right.data()};
+        return plugin->render(inputs, outputs, static_cast<int>(in.size()), 2);
+    }
+    std::vector<float> in, left, right;
+};
+
+class Isolation : public ::testing::Test {
+protected:
+    // A description of the DLL at path whose instances run as mode says.
+    std::unique_ptr<machine_info> describe(const std::string& path, isolation_setting& mode) {
+        auto info = describe_library(path);
+        EXPECT_NE(info, nullptr) << path;
+        if (info != nullptr) {
+            info->isolation = &mode;
+        }
+        return info;
+    }
+
+    void start(instance& plugin, host_archive* archive = nullptr) {
+        plugin->master_info = &master;
+        plugin->start(archive);
+    }
+
+    // The About box's end: the Process line, and the Faulted line when the machine faulted.
+    void expect_about_ends(instance& plugin, const machine_info& info, const std::string& ending) {
+        std::string text = shown_about(plugin, info);
+        ASSERT_GE(text.size(), ending.size()) << text;
+        EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
+        EXPECT_EQ(text.substr(0, text.size() - ending.size()), about_text(info));
+    }
+
+    isolation_setting always{isolation_mode::always};
+    isolation_setting after_fault{isolation_mode::after_fault};
+    isolation_setting never{isolation_mode::never};
+    host_master_info master = hostkit::make_master_info(140, 6, 48000);
+};
+
+TEST(BridgeProtocol, CallsDeadlinesAndSizes) {
+    using bridge::op;
+    EXPECT_STREQ(bridge::call_name(op::get_info), "GetInfo");
+    EXPECT_STREQ(bridge::call_name(op::create), "CreateMachine");
+    EXPECT_STREQ(bridge::call_name(op::render_block), "render_block");
+    EXPECT_STREQ(bridge::call_name(op::describe), "describe");
+    EXPECT_EQ(bridge::call_name(op::message_reply), nullptr);
+    for (int i = 1; i < static_cast<int>(op::message_reply); ++i) {
+        EXPECT_NE(bridge::call_name(static_cast<op>(i)), nullptr) << i;
+    }
+    for (op fast :
+         {op::render_block, op::set_parameter, op::sequence_event, op::silence, op::midi_in}) {
+        EXPECT_EQ(bridge::deadline_seconds(fast), 2) << bridge::call_name(fast);
+    }
+    EXPECT_EQ(bridge::deadline_seconds(op::start_up), 10);
+    EXPECT_EQ(bridge::deadline_seconds(op::load_data), 10);
+    for (op slow : {op::get_info, op::create, op::data_size, op::dump_data, op::user_command,
+                    op::mute_channel, op::channel_muted, op::describe, op::destroy}) {
+        EXPECT_EQ(bridge::deadline_seconds(slow), 30) << bridge::call_name(slow);
+    }
+
+    EXPECT_EQ(bridge::payload_offset % 64, 0u);
+    EXPECT_EQ(bridge::audio_bytes(256), 2048u);
+    EXPECT_EQ(bridge::audio_bytes(0), 0u);
+    EXPECT_EQ(bridge::audio_bytes(-5), 0u);
+    EXPECT_EQ(bridge::range_bytes(3), 36u);
+    EXPECT_EQ(bridge::block_size_for(0), 65536u);
+    EXPECT_EQ(bridge::block_size_for(bridge::audio_bytes(bridge::initial_samples)), 131072u);
+    EXPECT_EQ(bridge::block_size_for(65536 - bridge::payload_offset), 65536u);
+    EXPECT_EQ(bridge::block_size_for(65536 - bridge::payload_offset + 1), 131072u);
+    EXPECT_EQ(bridge::block_size_for(0xFFFFFFF0u), 0u) << "past 32 bits";
+
+    char field[8];
+    bridge::copy_text(field, sizeof field, "a long caption");
+    EXPECT_STREQ(field, "a long ");
+    bridge::copy_text(field, sizeof field, nullptr);
+    EXPECT_STREQ(field, "");
+}
+
+TEST(IsolationOption, OnlyItsKeyAndValuesChangeAnything) {
+    machine_collection& collection = *new machine_collection(nullptr);
+    EXPECT_EQ(collection.isolation.load(), isolation_mode::after_fault);
+    for (auto [key, value] : {std::pair<const char*, const char*>{"kestrune.isolate", "sometimes"},
+                              {"kestrune.isolate", "Always"},
+                              {"kestrune.isolate", nullptr},
+                              {nullptr, "always"},
+                              {"kestrune.isolated", "always"},
+                              {"isolate", "always"},
+                              {"", ""}}) {
+        collection.set_option(key, value);
+        EXPECT_EQ(collection.isolation.load(), isolation_mode::after_fault)
+            << (key ? key : "(null)") << " " << (value ? value : "(null)");
+    }
+    collection.set_option("kestrune.isolate", "always");
+    EXPECT_EQ(collection.isolation.load(), isolation_mode::always);
+    collection.set_option("kestrune.other", "never");
+    EXPECT_EQ(collection.isolation.load(), isolation_mode::always);
+    collection.set_option("kestrune.isolate", "never");
+    EXPECT_EQ(collection.isolation.load(), isolation_mode::never);
+    collection.set_option("kestrune.isolate", "after-fault");
+    EXPECT_EQ(collection.isolation.load(), isolation_mode::after_fault);
+    collection.release();
+}
+
+// The demo synth playing two notes, isolated and in process: the same samples, bit for bit,
+// block after block, and the same stored state, which each restores from the other.
+TEST_F(Isolation, TheDemoSynthSoundsAndStoresTheSameIsolated) {
+    std::string path =
+        join_path(join_path(join_path(hostkit::executable_folder(), "Gear"), "Psycle"),
+                  "kestrune-demo-synth.dll");
+    auto isolated_info = describe(path, always);
+    auto local_info = describe(path, never);
+    ASSERT_TRUE(isolated_info && local_info);
+    instance isolated(*isolated_info), local(*local_info);
+    for (instance* plugin : {&isolated, &local}) {
+        start(*plugin);
+        (*plugin)->set_tracks(2);
+        clear_values(*plugin, *isolated_info);
+        (*plugin)->global_values[0] = 1;   // Waveform: Saw
+        (*plugin)->track_values[0] = 0x41; // A-4 on track 0...
+        (*plugin)->track_values[3] = 0x34; // ...and E-3 on track 1
+        (*plugin)->take_events();
+    }
+#if defined(_WIN32)
+    EXPECT_FALSE(isolated->isolated());
+#else
+    EXPECT_TRUE(isolated->isolated());
+#endif
+    EXPECT_FALSE(local->isolated());
+    for (int round = 0; round < 20; ++round) {
+        int count = round == 7 ? 20000 : 256; // one block larger than the block was made for
+        block a(count), b(count);
+        ASSERT_EQ(a.render(isolated), b.render(local)) << round;
+        ASSERT_EQ(std::memcmp(a.left.data(), b.left.data(), a.left.size() * 4), 0) << round;
+        ASSERT_EQ(std::memcmp(a.right.data(), b.right.data(), a.right.size() * 4), 0) << round;
+    }
+    EXPECT_STREQ(isolated->value_text(0, 2), "Square");
+    EXPECT_STREQ(local->value_text(0, 2), "Square");
+
+    memory_archive stored_isolated, stored_local;
+    isolated->store_state(&stored_isolated);
+    local->store_state(&stored_local);
+    ASSERT_FALSE(stored_isolated.entries[""].empty());
+    EXPECT_EQ(stored_isolated.entries[""], stored_local.entries[""]);
+
+    // Restored across: each stores again exactly what the other stored.
+    instance isolated_again(*isolated_info), local_again(*local_info);
+    start(isolated_again, &stored_local);
+    start(local_again, &stored_isolated);
+    memory_archive again_isolated, again_local;
+    isolated_again->store_state(&again_isolated);
+    local_again->store_state(&again_local);
+    EXPECT_EQ(again_isolated.entries[""], stored_local.entries[""]);
+    EXPECT_EQ(again_local.entries[""], stored_isolated.entries[""]);
+}
+
+// The About box of an instance meant to run isolated says where it runs.
+TEST_F(Isolation, TheAboutBoxSaysWhichProcess) {
+    auto info = describe(fixture_path("isolation_plain.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    start(plugin);
+#if defined(_WIN32)
+    expect_about_ends(plugin, *info, "\n\nProcess:\thost"); // no bridge can be started here
+#else
+    expect_about_ends(plugin, *info, "\n\nProcess:\town");
+#endif
+    EXPECT_STREQ(plugin->value_text(0, 150), "loud");
+    block b(64, 0.5f);
+    EXPECT_TRUE(b.render(plugin));
+    EXPECT_EQ(b.left[63], 0.5f);
+
+    auto local_info = describe(fixture_path("isolation_plain.dll"), never);
+    instance local(*local_info);
+    start(local);
+    EXPECT_EQ(shown_about(local, *local_info), about_text(*local_info)) << "no Process line";
+}
+
+#if !defined(_WIN32)
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start) {
+    return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// The four queries answered in the bridge from the values each call carries, and a message
+// box shown on the host's side, whose answer reaches the machine.
+TEST_F(Isolation, TheCallbackIsAnsweredAcross) {
+    auto info = describe(fixture_path("isolation_asks.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    ::testing::internal::CaptureStderr();
+    start(plugin);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Isolation: Asked from start_up\n");
+    master = hostkit::make_master_info(90, 8, 22050); // the host changes its timing
+    block b(16);
+    EXPECT_FALSE(b.render(plugin));
+    memory_archive archive;
+    plugin->store_state(&archive);
+    const std::vector<unsigned char>& blob = archive.entries[""];
+    ASSERT_EQ(blob.size(), 8u + 9 * 4);
+    int answers[9];
+    std::memcpy(answers, blob.data() + 8, sizeof answers);
+    host_master_info first = hostkit::make_master_info(140, 6, 48000);
+    EXPECT_EQ(answers[0], first.samples_per_tick);
+    EXPECT_EQ(answers[1], 48000);
+    EXPECT_EQ(answers[2], 140);
+    EXPECT_EQ(answers[3], 6);
+    EXPECT_EQ(answers[4], 1) << "the native box's answer";
+    EXPECT_EQ(answers[5], master.samples_per_tick);
+    EXPECT_EQ(answers[6], 22050);
+    EXPECT_EQ(answers[7], 90);
+    EXPECT_EQ(answers[8], 8);
+}
+
+// A machine that breaks its process, one way each: the host's call answers as without a
+// machine, at once (the process's end is seen, not waited out), the About box tells the call
+// and the cause, every later call reaches nothing, and a new start brings a new bridge.
+void expect_quiet(instance& plugin) {
+    block b(32, 0.5f);
+    EXPECT_FALSE(b.render(plugin));
+    EXPECT_EQ(b.left[0], 0.0f);
+    EXPECT_STREQ(plugin->value_text(0, 150), "");
+    memory_archive archive;
+    plugin->store_state(&archive);
+    EXPECT_TRUE(archive.entries[""].empty());
+    EXPECT_FALSE(plugin->is_muted(0));
+    plugin->halt();
+    plugin->take_events();
+}
+
+// How a bridge ends after a double free (glibc's abort) or a write to address 0 (SIGSEGV), as
+// 128 plus the signal; built with AddressSanitizer, the sanitizer reports either and exits 1.
+constexpr const char* heap_or_segv_end(int code) {
+#if defined(__SANITIZE_ADDRESS__)
+    (void)code;
+    return "process ended (exit code 1)";
+#else
+    return code == 134 ? "process ended (exit code 134)" : "process ended (exit code 139)";
+#endif
+}
+
+struct broken_case {
+    const char* fixture;
+    const char* call;
+    const char* cause;
+    double at_least; // seconds the faulting call takes at least...
+    double at_most;  // ...and at most
+};
+
+class Broken : public Isolation, public ::testing::WithParamInterface<broken_case> {};
+
+TEST_P(Broken, TheCallAnswersAsWithoutAMachineAndANewStartBringsANewBridge) {
+    const broken_case& c = GetParam();
+    auto info = describe(fixture_path(std::string(c.fixture) + ".dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        auto begun = clock_type::now();
+        start(plugin);
+        ASSERT_TRUE(plugin->isolated());
+        if (std::strcmp(c.call, "start_up") != 0) {
+            EXPECT_EQ(plugin->fault().call, nullptr);
+            if (std::strcmp(c.fixture, "isolation_thread_fault") == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            begun = clock_type::now();
+            if (std::strcmp(c.call, "describe") == 0) {
+                EXPECT_STREQ(plugin->value_text(0, 150), "");
+            } else {
+                block b(256, 0.5f);
+                EXPECT_FALSE(b.render(plugin));
+                EXPECT_EQ(b.left[0], 0.0f);
+                EXPECT_EQ(b.right[255], 0.0f);
+            }
+        }
+        double took = seconds_since(begun);
+        EXPECT_GE(took, c.at_least);
+        EXPECT_LT(took, c.at_most);
+        ASSERT_NE(plugin->fault().call, nullptr);
+        EXPECT_STREQ(plugin->fault().call, c.call);
+        expect_about_ends(plugin, *info,
+                          std::string("\n\nProcess:\town\n\nFaulted:\t") + c.call + " (" + c.cause +
+                              ")");
+        expect_quiet(plugin);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Isolation, Broken,
+    ::testing::Values(
+        broken_case{"isolation_hang_render", "render_block", "no answer in 2 s", 1.9, 4.0},
+        broken_case{"isolation_exit_start_up", "start_up", "process ended (exit code 3)", 0.0, 1.5},
+        broken_case{"isolation_abort_describe", "describe", "process ended (exit code 134)", 0.0,
+                    1.5},
+        broken_case{"isolation_double_free_render", "render_block", heap_or_segv_end(134), 0.0,
+                    1.5},
+        broken_case{"isolation_thread_fault", "render_block", heap_or_segv_end(139), 0.0, 1.5}),
+    [](const ::testing::TestParamInfo<broken_case>& tested) {
+        return std::string(tested.param.fixture).substr(sizeof "isolation_" - 1);
+    });
+
+// With the default setting, a machine that faulted in process runs in a bridge from its next
+// start on, and so does every later instance of its DLL; it renders there as it should.
+TEST_F(Isolation, AfterAFaultInProcessTheNextStartRunsInABridge) {
+    logging_fixture machine("rt_generator");
+    ASSERT_TRUE(machine.loaded());
+    auto info = machine.describe();
+    ASSERT_TRUE(info);
+    info->isolation = &after_fault;
+    instance plugin(*info);
+    start(plugin);
+    EXPECT_FALSE(plugin->isolated());
+    EXPECT_EQ(shown_about(plugin, *info), about_text(*info)) << "not meant to run isolated";
+    std::strcpy(machine.state().fault_call, "render_block");
+    machine.state().fault_kind = FIXTURE_FAULT_THROW;
+    block faulting(8, 0.5f);
+    EXPECT_FALSE(faulting.render(plugin));
+    ASSERT_STREQ(plugin->fault().call, "render_block");
+
+    start(plugin); // the bridge's copy of the DLL knows nothing of the armed fault
+    EXPECT_TRUE(plugin->isolated());
+    EXPECT_EQ(plugin->fault().call, nullptr);
+    block b(256, 0.5f);
+    EXPECT_TRUE(b.render(plugin));
+    EXPECT_EQ(b.left[0], 0.5f);
+    EXPECT_EQ(b.right[255], 0.5f);
+    expect_about_ends(plugin, *info, "\n\nProcess:\town");
+
+    instance later(*info);
+    start(later);
+    EXPECT_TRUE(later->isolated());
+    EXPECT_TRUE(b.render(later));
+
+    info->isolation = &never; // and "never" means in process, whatever faulted
+    instance local(*info);
+    machine.state().fault_kind = 0;
+    start(local);
+    EXPECT_FALSE(local->isolated());
+    EXPECT_TRUE(b.render(local));
+}
+
+#endif
+
+} // namespace
+} // namespace kestrune::test

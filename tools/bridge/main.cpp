@@ -1,0 +1,20 @@
+// kestrune-bridge: runs one machine, for one instance of Kestrune whose machine is isolated, in a
+// process of its own. Kestrune starts it beside itself with the machine DLL's path and the size
+// of the block it shares with it; it is no program to start by hand.
+//   kestrune-bridge <machine DLL path> <block size in bytes>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/bridge_server.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3 || argv[1][0] == '\0' || argv[2][0] < '0' || argv[2][0] > '9') {
+        return 2;
+    }
+    char* end = nullptr;
+    unsigned long long size = std::strtoull(argv[2], &end, 10);
+    if (*end != '\0' || size == 0 || size > 0xFFFFFFFFull) {
+        return 2;
+    }
+    return kestrune::serve_bridge(argv[1], static_cast<std::size_t>(size));
+}
