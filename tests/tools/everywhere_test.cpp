@@ -2,6 +2,8 @@
 // demo synth, and check, on the demo machines and on a folder that also holds machines that
 // fault.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -117,23 +119,25 @@ TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
     EXPECT_EQ(run_host({"check", "--no-such-flag"}).exit_code, 2);
 }
 
-// A host's folder as a musician has it: the program, the library, and machines that fault
-// among good ones in Gear/Psycle.
-TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
-    temp_folder dir;
+// A host's folder as a musician has it: the program, the library, the demo machines and the
+// fixture machines given in Gear/Psycle. Answers the program's path.
+std::string host_folder_with(const temp_folder& dir, std::initializer_list<const char*> files) {
     std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
     fs::path machines = fs::path(hostkit::executable_folder()) / "Gear" / "Psycle";
     for (const auto& entry : fs::directory_iterator(machines)) {
         dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
     }
-    for (const char* file : {render_fault_file, describe_fault_file}) {
+    for (const char* file : files) {
         dir.copy_in(kestrune::test::fixture_path(file), std::string("Gear/Psycle/") + file);
     }
+    return host;
+}
 
-    tool_result r = run_host({"check", "--json"}, host);
+// check's report on such a folder: every machine with a Faulted line fails, the demo machines
+// don't; answers each faulting machine's line by its file.
+std::map<std::string, std::string> checked_faults(const tool_result& r) {
     EXPECT_EQ(r.exit_code, 1) << r.out;
     nlohmann::json result = parse(r);
-    // Each faulting machine by its file, with its Faulted line.
     std::map<std::string, std::string> faults;
     for (const auto& machine : result["machines"]) {
         if (!machine["fault"].is_null()) {
@@ -143,12 +147,63 @@ TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
             faults[file] = machine["fault"];
         }
     }
+    for (const char* name : {synth, delay}) {
+        const nlohmann::json* machine = machine_named(result["machines"], name);
+        EXPECT_NE(machine, nullptr) << r.out;
+        if (machine != nullptr) {
+            EXPECT_NE((*machine)["verdict"], "fail") << machine->dump(2);
+        }
+    }
+    return faults;
+}
+
+// Machines that fault among good ones: check names each fault and still checks the others.
+TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {render_fault_file, describe_fault_file});
+    tool_result r = run_host({"check", "--json"}, host);
+    std::map<std::string, std::string> faults = checked_faults(r);
     ASSERT_EQ(faults.size(), 2u) << r.out;
     EXPECT_EQ(faults[render_fault_file].rfind("render_block (", 0), 0u) << r.out;
     EXPECT_EQ(faults[describe_fault_file].rfind("describe (", 0), 0u) << r.out;
-    for (const char* name : {synth, delay}) {
-        const nlohmann::json* machine = machine_named(result["machines"], name);
-        ASSERT_NE(machine, nullptr) << r.out;
-        EXPECT_NE((*machine)["verdict"], "fail") << machine->dump(2);
+}
+
+#if !defined(_WIN32)
+// Isolated, a machine that hangs or ends its process fails its check with the cause, and the
+// others are still checked. (The fixtures share one name, so each gets a folder of its own.)
+TEST(HostEverywhere, IsolatedCheckFailsMachinesThatHangOrEndTheirProcess) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"isolation_hang_render.dll", "render_block (no answer in 2 s)"},
+        {"isolation_exit_start_up.dll", "start_up (process ended (exit code 3))"},
+    };
+    for (const auto& [file, fault] : cases) {
+        temp_folder dir;
+        std::string host = host_folder_with(dir, {file});
+        tool_result r = run_host({"check", "--json", "--isolated"}, host);
+        EXPECT_EQ(checked_faults(r)[file], fault) << r.out;
     }
 }
+
+// An isolated render is the same audio, bit for bit, as one in process.
+TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
+    temp_folder dir;
+    std::string outputs[2] = {dir.at("in_process.wav"), dir.at("isolated.wav")};
+    for (int isolated = 0; isolated < 2; ++isolated) {
+        std::vector<std::string> arguments = {
+            "render",   synth, "-o",       outputs[isolated], "--seconds",    "1", "--note", "A-4",
+            "--length", "2",   "--format", "float",           "--no-progress"};
+        if (isolated != 0) {
+            arguments.push_back("--isolated");
+        }
+        tool_result r = run_host(arguments);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    }
+    std::string written[2];
+    for (int k = 0; k < 2; ++k) {
+        std::ifstream file(outputs[k], std::ios::binary);
+        written[k].assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    EXPECT_GT(written[0].size(), 44u * 1000);
+    EXPECT_TRUE(written[0] == written[1]) << "the isolated render differs";
+}
+#endif

@@ -18,6 +18,8 @@ public:
     // use; false with error when it has no machine.
     bool start(kestrune::host_archive* archive, std::string& error);
     kestrune::host_plugin& plugin() const { return *live_.plugin(); }
+    // Whether there is an instance at all (start made one, whether or not its machine loaded).
+    bool has_instance() const { return live_.plugin() != nullptr; }
     bool generator() const { return !info_.track_params().empty(); }
     int samples_per_second() const { return rate_; }
 
