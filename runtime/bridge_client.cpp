@@ -7,6 +7,9 @@
 
 namespace kestrune {
 
+static_assert(bridge::text_size == text_buffer_size,
+              "describe's text crosses whole: the block holds the instance's buffer");
+
 namespace {
 
 // How long the host spins on the shared block before it sleeps on the channel: long enough for
