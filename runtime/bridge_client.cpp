@@ -234,7 +234,9 @@ void bridge_client::fail(bridge::op operation, int deadline, bool ended) noexcep
     fault_.call = bridge::call_name(operation);
     if (ended) {
         fault_.process_ended = true;
-        fault_.exit_code = platform::end_child(child_, false);
+        // Killed all the same: a machine that closed the channel itself may still run, and a
+        // process already ended keeps its exit code.
+        fault_.exit_code = platform::end_child(child_, true);
     } else {
         fault_.deadline_seconds = deadline;
         platform::end_child(child_, true);
