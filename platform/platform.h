@@ -203,10 +203,10 @@ struct child_process {
 // a program that can't be run at all may also start and end at once.
 bool start_child(const char* program, const char* const* arguments, os_handle shared,
                  child_process& child);
-// Ends the child (killed at once when kill is set; else it is waited for, as after the channel
-// closed), reaps it, closes our end of the channel and answers its exit code: its status when
-// it exited, 128 plus the signal when a signal ended it, -1 when that can't be learnt.
-int end_child(child_process& child, bool kill);
+// Ends the child (killed at once: one that ended already keeps its exit code), reaps it, closes
+// our end of the channel and answers its exit code: its status when it exited, 128 plus the
+// signal when a signal ended it, -1 when that can't be learnt.
+int end_child(child_process& child);
 
 enum class channel_wait {
     woken,     // a byte came (or nothing, spuriously): look at the shared block again

@@ -362,16 +362,14 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
     return started;
 }
 
-int end_child(child_process& child, bool kill_it) {
+int end_child(child_process& child) {
     if (child.channel >= 0) {
         close(static_cast<int>(child.channel));
     }
     int code = -1;
     if (child.id > 0) {
         auto id = static_cast<pid_t>(child.id);
-        if (kill_it) {
-            kill(id, SIGKILL);
-        }
+        kill(id, SIGKILL);
         int status = 0;
         pid_t reaped = 0;
         do {

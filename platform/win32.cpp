@@ -413,8 +413,7 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
     return false;
 }
 
-int end_child(child_process& child, bool kill) {
-    (void)kill;
+int end_child(child_process& child) {
     child = child_process{};
     return -1;
 }

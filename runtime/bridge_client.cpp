@@ -146,7 +146,7 @@ void bridge_client::destroy() noexcept {
 
 void bridge_client::end() noexcept {
     if (child_.id != 0) {
-        platform::end_child(child_, true);
+        platform::end_child(child_);
     }
     platform::free_shared_block(block_);
 }
@@ -212,7 +212,7 @@ bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
             if (outcome == bridge::status::faulted) {
                 fault_.call = bridge::call_name(operation);
                 fault_.code = h.fault_code;
-                platform::end_child(child_, true); // its machine is abandoned with it
+                platform::end_child(child_); // its machine is abandoned with it
                 return false;
             }
             return outcome == bridge::status::returned;
@@ -236,10 +236,10 @@ void bridge_client::fail(bridge::op operation, int deadline, bool ended) noexcep
         fault_.process_ended = true;
         // Killed all the same: a machine that closed the channel itself may still run, and a
         // process already ended keeps its exit code.
-        fault_.exit_code = platform::end_child(child_, true);
+        fault_.exit_code = platform::end_child(child_);
     } else {
         fault_.deadline_seconds = deadline;
-        platform::end_child(child_, true);
+        platform::end_child(child_);
     }
 }
 
