@@ -412,8 +412,11 @@ void wake_channel(os_handle channel) {
 
 namespace {
 
-void* watch_channel(void* context) {
-    pollfd watched{static_cast<int>(reinterpret_cast<std::intptr_t>(context)), POLLRDHUP, 0};
+// The channel that the watch waits on: one a process, as a bridge has one host.
+int watched_channel = -1;
+
+void* watch_channel(void*) {
+    pollfd watched{watched_channel, POLLRDHUP, 0};
     while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
     }
     _exit(0); // whatever the process's other threads are doing
@@ -423,8 +426,8 @@ void* watch_channel(void* context) {
 
 bool end_with_channel(os_handle channel) {
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, watch_channel,
-                       reinterpret_cast<void*>(static_cast<std::intptr_t>(channel))) != 0) {
+    watched_channel = static_cast<int>(channel);
+    if (pthread_create(&thread, nullptr, watch_channel, nullptr) != 0) {
         return false;
     }
     pthread_detach(thread);

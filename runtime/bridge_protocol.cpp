@@ -60,7 +60,7 @@ int deadline_seconds(op operation) noexcept {
 }
 
 std::size_t block_size_for(std::size_t payload) noexcept {
-    constexpr std::size_t step = 64 * 1024;
+    constexpr std::size_t step = std::size_t{64} * 1024;
     constexpr std::size_t largest = 0xFFFF0000u; // the largest whole step in 32 bits
     if (payload > largest - payload_offset) {
         return 0;
