@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 
 #if !defined(_WIN32)
 #include <cxxabi.h>
@@ -161,67 +163,115 @@ inline bool guarded_call(void (*call)(void*), void* context, unsigned* raised = 
 
 // --- The machine bridge: a child process, a block of memory shared with it, a channel -------
 // A machine may run in a bridge process of its own (kestrune-bridge beside the library). The
-// two sides share one block of memory for the calls' arguments and answers, and a channel (a
-// socket pair natively) that carries nothing but wake-ups: one side writes a byte when it has
-// published something the other may be sleeping on, and the end of the channel tells each side
-// at once that the other process is gone. On Windows none of this is carried out yet: every
-// call answers that it can't, and machines run in the host's process.
+// two sides share one block of memory for the calls' arguments and answers, and a channel that
+// carries nothing but wake-ups: one side wakes the other when it has published something the
+// other may be sleeping on, and the channel tells each side at once that the other process is
+// gone. Natively the channel is a socket pair, whose close is the process's end; on Windows a
+// pair of auto-reset events, one for each side to sleep on, and the other side's process.
 
-using os_handle = long long; // natively a file descriptor; -1 means none
+using os_handle = long long; // a file descriptor natively, a HANDLE on Windows; -1 means none
 constexpr os_handle no_handle = -1;
 
-// Where a bridge process finds what its host handed it: its end of the channel and the block.
-constexpr os_handle bridge_channel_handle = 3;
-constexpr os_handle bridge_block_handle = 4;
-
-// A block of memory that two processes map. Grown in place by its creator; the other side maps
-// it again when it learns of the new size.
+// A block of memory that two processes map.
 struct shared_block {
     unsigned char* base = nullptr; // this process's mapping; null: none
     std::size_t size = 0;          // bytes mapped
-    os_handle handle = no_handle;  // what maps it (natively a memfd, closed on exec)
+    os_handle handle = no_handle;  // what maps it (natively a memfd, on Windows a section; never
+                                   // inherited by other children)
 };
 // A new zero-filled block of size bytes; false, and block left empty, when it can't be had.
 bool create_shared_block(shared_block& block, std::size_t size);
-// Grows a block made by create_shared_block to size bytes (the new bytes zero); its base may
-// move. False when it can't: the block is then as it was. Never smaller.
-bool grow_shared_block(shared_block& block, std::size_t size);
-// Maps the block behind handle at size bytes, in place of what block mapped before (the handle
-// is kept); false, and block as it was, when it can't.
+// Grows a block made by create_shared_block to size bytes, its old bytes kept and the new ones
+// zero. Natively it grows in place (its base may move) and old is left empty. On Windows a
+// section can't grow: a new one takes the block's place, and the old one goes into old, still
+// mapped, for the caller to free once the other side has moved too. False when it can't: the
+// block is then as it was. Never smaller.
+bool grow_shared_block(shared_block& block, std::size_t size, shared_block& old);
+// Maps the block behind handle at size bytes, in place of what block mapped before; the handle
+// before is closed when it differs. False, and block as it was, when it can't.
 bool map_shared_block(shared_block& block, os_handle handle, std::size_t size);
 // Unmaps the block and closes its handle; block is empty afterwards.
 void free_shared_block(shared_block& block);
 
-// A program started by this process, and our end of the channel to it.
+// One side's end of a channel.
+struct channel {
+    os_handle wait = no_handle; // what this side sleeps on: natively its socket, on Windows its
+                                // own event
+    os_handle wake = no_handle; // what wakes the other side: natively the same socket, on
+                                // Windows the other side's event
+    os_handle peer = no_handle; // Windows: the other side's process, whose end closes the
+                                // channel; natively none
+};
+
+// What a bridge process is handed: its end of the channel and the block, as its own handles.
+struct bridge_handles {
+    channel link;
+    os_handle block = no_handle;
+};
+// The text by which start_child hands them over, the program's last argument: four numbers,
+// "wait,wake,peer,block". False when it doesn't fit size.
+inline bool write_bridge_handles(const bridge_handles& handles, char* text, std::size_t size) {
+    int written = std::snprintf(text, size, "%lld,%lld,%lld,%lld", handles.link.wait,
+                                handles.link.wake, handles.link.peer, handles.block);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+}
+// Reads that text; false when it isn't one (handles as they were).
+inline bool read_bridge_handles(const char* text, bridge_handles& handles) {
+    os_handle read[4];
+    for (int i = 0; i < 4; ++i) {
+        char* end = nullptr;
+        if (text == nullptr || (*text != '-' && (*text < '0' || *text > '9'))) {
+            return false;
+        }
+        read[i] = std::strtoll(text, &end, 10);
+        if (read[i] < no_handle || *end != (i < 3 ? ',' : '\0')) {
+            return false;
+        }
+        text = end + 1;
+    }
+    handles = bridge_handles{channel{read[0], read[1], read[2]}, read[3]};
+    return true;
+}
+
+// A program started by this process, and what we share with it.
 struct child_process {
     long long id = 0;              // its process id; 0: none
-    os_handle channel = no_handle; // our end of the channel
+    os_handle process = no_handle; // Windows: its process handle; natively none
+    channel link;                  // our end of the channel
+    os_handle block = no_handle;   // the block it was handed, as its own handle
 };
-// Starts program with arguments (arguments[0] its name, then the rest, ending with a null),
-// handing it the other end of a new channel as bridge_channel_handle and the block behind
-// shared as bridge_block_handle, and nothing else of ours. False when it can't be started;
-// a program that can't be run at all may also start and end at once.
+// Starts program with arguments (arguments[0] its name, then the rest, ending with a null) and
+// one argument more, the bridge_handles text: the other end of a new channel, and the block
+// behind shared. Nothing else of ours is handed to it. False when it can't be started; a
+// program that can't be run at all may also start and end at once.
 bool start_child(const char* program, const char* const* arguments, os_handle shared,
                  child_process& child);
+// The handle by which child maps block, after grow_shared_block moved it to a new section:
+// on Windows a duplicate made in the child's process (which the child closes when it maps
+// another), natively the file it was handed at start, which grew in place. no_handle when
+// it can't be had.
+os_handle hand_to_child(child_process& child, const shared_block& block);
 // Ends the child (killed at once: one that ended already keeps its exit code), reaps it, closes
-// our end of the channel and answers its exit code: its status when it exited, 128 plus the
-// signal when a signal ended it, -1 when that can't be learnt.
+// our end of the channel and answers its exit code: its status when it exited (on Windows its
+// exit code, the exception's code when a fault ended it), natively 128 plus the signal when a
+// signal ended it; -1 when that can't be learnt.
 int end_child(child_process& child);
 
 enum class channel_wait {
-    woken,     // a byte came (or nothing, spuriously): look at the shared block again
+    woken,     // a wake-up came (or nothing, spuriously): look at the shared block again
     closed,    // the other end is closed: its process has ended
     timed_out, // timeout_ms passed without either
 };
 // Waits on a channel for at most timeout_ms milliseconds (-1: for as long as it takes), and
-// reads every wake-up byte that waits.
-channel_wait wait_channel(os_handle channel, int timeout_ms);
-// Writes one wake-up byte; a closed channel is no error (nor a signal).
-void wake_channel(os_handle channel);
-// Ends this process as soon as the other end of channel closes, even while this process's own
-// threads are busy or hung: for a bridge, whose host may die at any moment. False when the
-// watch can't be set up.
-bool end_with_channel(os_handle channel);
+// takes every wake-up that waits.
+channel_wait wait_channel(const channel& link, int timeout_ms);
+// Wakes the other side; a closed channel is no error (nor a signal).
+void wake_channel(const channel& link);
+// Ends this process as soon as the other end of the channel closes, even while this process's
+// own threads are busy or hung: for a bridge, whose host may die at any moment. On Windows a
+// fault that nothing handles ends the process at once too, with the fault's code and without
+// a crash dialog. False when the watch can't be set up.
+bool end_with_channel(const channel& link);
 
 // A clock for deadlines, in microseconds from an arbitrary start; never goes back.
 unsigned long long monotonic_microseconds();

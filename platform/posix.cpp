@@ -260,7 +260,8 @@ bool create_shared_block(shared_block& block, std::size_t size) {
     return true;
 }
 
-bool grow_shared_block(shared_block& block, std::size_t size) {
+bool grow_shared_block(shared_block& block, std::size_t size, shared_block& old) {
+    old = shared_block{};
     if (block.base == nullptr || size <= block.size) {
         return block.base != nullptr;
     }
@@ -304,12 +305,36 @@ void free_shared_block(shared_block& block) {
     block = shared_block{};
 }
 
+namespace {
+// The numbers a bridge finds its end of the channel and its block under.
+constexpr int child_channel = 3;
+constexpr int child_block = 4;
+constexpr std::size_t most_arguments = 15;
+} // namespace
+
 bool start_child(const char* program, const char* const* arguments, os_handle shared,
                  child_process& child) {
     child = child_process{};
     if (program == nullptr || arguments == nullptr || shared < 0) {
         return false;
     }
+    const char* all[most_arguments + 2];
+    std::size_t count = 0;
+    while (arguments[count] != nullptr) {
+        if (count == most_arguments) {
+            return false;
+        }
+        all[count] = arguments[count];
+        ++count;
+    }
+    char handed[96];
+    if (!write_bridge_handles(
+            bridge_handles{channel{child_channel, child_channel, no_handle}, child_block}, handed,
+            sizeof handed)) {
+        return false;
+    }
+    all[count] = handed;
+    all[count + 1] = nullptr;
     // Both ends close on exec, so that no other child of this process keeps the channel open
     // after its bridge died; the bridge gets its own copies through the spawn's dup2. The copies
     // lie above the two numbers they are given, as a dup2 onto itself would keep close-on-exec.
@@ -334,16 +359,14 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
             posix_spawnattr_setsigdefault(&attributes, &defaults);
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
             pid_t id = 0;
-            if (posix_spawn_file_actions_adddup2(&actions, theirs,
-                                                 static_cast<int>(bridge_channel_handle)) == 0 &&
-                posix_spawn_file_actions_adddup2(&actions, block,
-                                                 static_cast<int>(bridge_block_handle)) == 0 &&
-                posix_spawn_file_actions_addclosefrom_np(
-                    &actions, static_cast<int>(bridge_block_handle) + 1) == 0 &&
-                posix_spawn(&id, program, &actions, &attributes,
-                            const_cast<char* const*>(arguments), environ) == 0) {
+            if (posix_spawn_file_actions_adddup2(&actions, theirs, child_channel) == 0 &&
+                posix_spawn_file_actions_adddup2(&actions, block, child_block) == 0 &&
+                posix_spawn_file_actions_addclosefrom_np(&actions, child_block + 1) == 0 &&
+                posix_spawn(&id, program, &actions, &attributes, const_cast<char* const*>(all),
+                            environ) == 0) {
                 child.id = id;
-                child.channel = ends[0];
+                child.link = channel{ends[0], ends[0], no_handle};
+                child.block = child_block;
                 started = true;
             }
             posix_spawnattr_destroy(&attributes);
@@ -362,9 +385,13 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
     return started;
 }
 
+os_handle hand_to_child(child_process& child, const shared_block& block) {
+    return block.handle >= 0 ? child.block : no_handle; // the one file, grown in place
+}
+
 int end_child(child_process& child) {
-    if (child.channel >= 0) {
-        close(static_cast<int>(child.channel));
+    if (child.link.wait >= 0) {
+        close(static_cast<int>(child.link.wait));
     }
     int code = -1;
     if (child.id > 0) {
@@ -387,8 +414,8 @@ int end_child(child_process& child) {
     return code;
 }
 
-channel_wait wait_channel(os_handle channel, int timeout_ms) {
-    pollfd watched{static_cast<int>(channel), POLLIN, 0};
+channel_wait wait_channel(const channel& link, int timeout_ms) {
+    pollfd watched{static_cast<int>(link.wait), POLLIN, 0};
     int ready = poll(&watched, 1, timeout_ms);
     if (ready == 0) {
         return channel_wait::timed_out;
@@ -397,17 +424,17 @@ channel_wait wait_channel(os_handle channel, int timeout_ms) {
         return errno == EINTR ? channel_wait::woken : channel_wait::closed;
     }
     char bytes[64];
-    ssize_t got = recv(static_cast<int>(channel), bytes, sizeof bytes, MSG_DONTWAIT);
+    ssize_t got = recv(static_cast<int>(link.wait), bytes, sizeof bytes, MSG_DONTWAIT);
     if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR))) {
         return channel_wait::woken;
     }
     return channel_wait::closed;
 }
 
-void wake_channel(os_handle channel) {
+void wake_channel(const channel& link) {
     const char byte = 1;
     // A full channel already holds wake-ups; a closed one has nobody to wake.
-    (void)send(static_cast<int>(channel), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    (void)send(static_cast<int>(link.wake), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 namespace {
@@ -424,9 +451,9 @@ void* watch_channel(void*) {
 
 } // namespace
 
-bool end_with_channel(os_handle channel) {
+bool end_with_channel(const channel& link) {
     pthread_t thread;
-    watched_channel = static_cast<int>(channel);
+    watched_channel = static_cast<int>(link.wait);
     if (pthread_create(&thread, nullptr, watch_channel, nullptr) != 0) {
         return false;
     }

@@ -31,7 +31,7 @@ const char bridge_program_name[] = "kestrune-bridge";
 // Waits until the bridge has published number in field, or the deadline passes, or the channel
 // closes; sleeps on the channel after a short spin, telling the bridge through asleep.
 platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t number,
-                                std::atomic<std::uint32_t>& asleep, platform::os_handle channel,
+                                std::atomic<std::uint32_t>& asleep, const platform::channel& link,
                                 unsigned long long deadline, bool spin) {
     unsigned long long spin_end =
         platform::monotonic_microseconds() + (spin ? spin_microseconds : 0);
@@ -53,7 +53,7 @@ platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t
             return platform::channel_wait::timed_out;
         }
         int wait_ms = static_cast<int>((deadline - now + 999) / 1000);
-        platform::channel_wait woke = platform::wait_channel(channel, wait_ms);
+        platform::channel_wait woke = platform::wait_channel(link, wait_ms);
         asleep.store(0, std::memory_order_relaxed);
         if (field.load(std::memory_order_acquire) == number) {
             return platform::channel_wait::woken; // answered, even if it died right after
@@ -112,7 +112,8 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     unsigned long long deadline =
         platform::monotonic_microseconds() +
         1000000ull * static_cast<unsigned>(bridge::deadline_seconds(bridge::op::start_up));
-    if (wait_for(shared().ready, 1, shared().host_asleep, child_.channel, deadline, false) !=
+    shared().block_handle = static_cast<std::int32_t>(child_.block);
+    if (wait_for(shared().ready, 1, shared().host_asleep, child_.link, deadline, false) !=
         platform::channel_wait::woken) {
         end();
         return start_result::cant_start;
@@ -149,6 +150,7 @@ void bridge_client::end() noexcept {
         platform::end_child(child_);
     }
     platform::free_shared_block(block_);
+    platform::free_shared_block(moved_from_);
 }
 
 // --- One exchange ---------------------------------------------------------------------------
@@ -158,10 +160,27 @@ bool bridge_client::reserve(std::size_t bytes) noexcept {
         return true;
     }
     std::size_t size = bridge::block_size_for(bytes);
-    if (size == 0 || !platform::grow_shared_block(block_, size)) {
+    platform::shared_block old;
+    if (size == 0 || moved_from_.base != nullptr ||
+        !platform::grow_shared_block(block_, size, old)) {
         return false;
     }
     shared().block_size = static_cast<std::uint32_t>(block_.size);
+    if (old.base == nullptr) {
+        return true; // grown in place
+    }
+    // A new section: the bridge learns of it in the old one, with the next request.
+    platform::os_handle theirs = platform::hand_to_child(child_, block_);
+    if (theirs == platform::no_handle) {
+        platform::free_shared_block(block_);
+        block_ = old;
+        return false;
+    }
+    shared().block_handle = static_cast<std::int32_t>(theirs);
+    bridge::header& watched = bridge::header_of(old.base);
+    watched.block_handle = shared().block_handle;
+    watched.block_size = shared().block_size;
+    moved_from_ = old;
     return true;
 }
 
@@ -188,10 +207,15 @@ std::uint32_t bridge_client::publish() noexcept {
     bridge::header& h = shared();
     std::uint32_t number = ++requests_;
     h.request.store(number, std::memory_order_seq_cst);
-    bridge_awake_ = h.bridge_asleep.exchange(0, std::memory_order_seq_cst) == 0;
+    // After a move the bridge still watches the old block, where it finds the new one's handle.
+    bridge::header& watched = moved_from_.base != nullptr ? bridge::header_of(moved_from_.base) : h;
+    watched.request.store(number, std::memory_order_seq_cst);
+    bridge_awake_ = watched.bridge_asleep.exchange(0, std::memory_order_seq_cst) == 0;
     if (!bridge_awake_) {
-        platform::wake_channel(child_.channel);
+        platform::wake_channel(child_.link);
     }
+    // The bridge keeps its own mapping of the old block until it has moved.
+    platform::free_shared_block(moved_from_);
     return number;
 }
 
@@ -202,7 +226,7 @@ bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
     for (;;) {
         bridge::header& h = shared();
         platform::channel_wait woke =
-            wait_for(h.answer, number, h.host_asleep, child_.channel, deadline, bridge_awake_);
+            wait_for(h.answer, number, h.host_asleep, child_.link, deadline, bridge_awake_);
         if (woke != platform::channel_wait::woken) {
             fail(operation, seconds, woke == platform::channel_wait::closed);
             return false;

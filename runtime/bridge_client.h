@@ -92,6 +92,9 @@ private:
     machine_host_callback* instance_;
     platform::child_process child_;
     platform::shared_block block_;
+    // The block before it moved to a new section (Windows), until the bridge has heard of the
+    // move in it with the next request.
+    platform::shared_block moved_from_;
     std::uint32_t requests_ = 0; // the number of the last request
     bool bridge_awake_ = false;  // the bridge was still spinning when it was made: worth a spin
     machine_fault fault_;

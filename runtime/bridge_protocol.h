@@ -79,7 +79,8 @@ struct header {
                                               // request, so that the host writes it a wake-up
     std::atomic<std::uint32_t> ready;         // bridge: 1 once it has mapped the block and waits
     std::uint32_t block_size;        // host: the whole block's bytes now; the bridge maps it
-                                     // again before a request when this is above its mapping
+                                     // again (block_handle) before a request when this is above
+                                     // its mapping
     std::int32_t operation;          // host: the request's op
     std::int32_t args[5];            // host: the call's arguments, in the call's order
     std::int32_t samples_per_tick;   // host: the four answers of the machine's callback
@@ -94,6 +95,9 @@ struct header {
     char text[text_size];       // describe's text buffer, both ways
     char message_text[message_text_size];       // bridge: with status message, its text...
     char message_caption[message_caption_size]; // ...and caption, each terminated
+    std::int32_t block_handle; // host: the block's handle in the bridge's process, which the
+                               // bridge maps when block_size is above its mapping (a new
+                               // section on Windows; natively the one file, grown)
 };
 static_assert(sizeof(std::atomic<std::uint32_t>) == 4 &&
               std::atomic<std::uint32_t>::is_always_lock_free);
@@ -105,7 +109,8 @@ static_assert(offsetof(header, ticks_per_beat) == 60 && offsetof(header, outcome
 static_assert(offsetof(header, result) == 68 && offsetof(header, fault_code) == 72);
 static_assert(offsetof(header, message_type) == 76 && offsetof(header, text) == 80);
 static_assert(offsetof(header, message_text) == 208);
-static_assert(offsetof(header, message_caption) == 1232 && sizeof(header) == 1488);
+static_assert(offsetof(header, message_caption) == 1232 && offsetof(header, block_handle) == 1488);
+static_assert(sizeof(header) == 1492);
 
 // Where the payload starts: after the header, on a 64-byte boundary. It holds, depending on the
 // request, the block's samples (count left, then count right), get_info's ranges, or the state.

@@ -42,15 +42,16 @@ thread_local bool serving_call = false; // on the thread that makes the host's c
 
 class server {
 public:
-    explicit server(const char* path) : path_(path), callback_(*this) {}
+    server(const char* path, const platform::bridge_handles& handed)
+        : path_(path), link_(handed.link), callback_(*this) {}
 
-    bool map(std::size_t size) {
-        return platform::map_shared_block(block_, platform::bridge_block_handle, size);
+    bool map(platform::os_handle handle, std::size_t size) {
+        return platform::map_shared_block(block_, handle, size);
     }
 
     // Until the host closes the channel.
     int run() {
-        if (!platform::end_with_channel(platform::bridge_channel_handle)) {
+        if (!platform::end_with_channel(link_)) {
             return 2;
         }
         header().ready.store(1, std::memory_order_seq_cst);
@@ -60,7 +61,7 @@ public:
                 return 0;
             }
             std::size_t wanted = header().block_size;
-            if (wanted > block_.size && !map(wanted)) {
+            if (wanted > block_.size && !map(header().block_handle, wanted)) {
                 answer(status::no_machine);
                 continue;
             }
@@ -107,8 +108,7 @@ private:
                 h.bridge_asleep.store(0, std::memory_order_relaxed);
                 continue;
             }
-            if (platform::wait_channel(platform::bridge_channel_handle, -1) ==
-                platform::channel_wait::closed) {
+            if (platform::wait_channel(link_, -1) == platform::channel_wait::closed) {
                 return false;
             }
         }
@@ -123,7 +123,7 @@ private:
 
     void answered() {
         if (header().host_asleep.exchange(0, std::memory_order_seq_cst) != 0) {
-            platform::wake_channel(platform::bridge_channel_handle);
+            platform::wake_channel(link_);
         }
     }
 
@@ -149,6 +149,7 @@ private:
     status create();
 
     const char* path_;
+    platform::channel link_;
     platform::shared_block block_;
     platform::module_handle library_ = nullptr;
     guarded_machine machine_;
@@ -289,11 +290,15 @@ int bridge_callback::beat_ticks() noexcept {
 
 } // namespace
 
-int serve_bridge(const char* path, std::size_t block_size) noexcept {
+int serve_bridge(const char* path, std::size_t block_size, const char* handles) noexcept {
+    platform::bridge_handles handed;
+    if (path == nullptr || !platform::read_bridge_handles(handles, handed)) {
+        return 2;
+    }
     // Lives until the process ends: a machine's own threads may still call its callback.
-    static server* const serving = new (std::nothrow) server(path);
-    if (serving == nullptr || path == nullptr || block_size < bridge::payload_offset ||
-        !serving->map(block_size)) {
+    static server* const serving = new (std::nothrow) server(path, handed);
+    if (serving == nullptr || block_size < bridge::payload_offset ||
+        !serving->map(handed.block, block_size)) {
         return 2;
     }
     return serving->run();
