@@ -33,7 +33,16 @@ std::string fault_cause(const machine_fault& fault) {
         return "no answer in " + std::to_string(fault.deadline_seconds) + " s";
     }
     if (fault.process_ended) {
-        return "process ended (exit code " + std::to_string(fault.exit_code) + ")";
+        // Windows ends a process that faulted, or failed a security check, with the exception's
+        // code: those read as codes are written, in hexadecimal.
+        auto code = static_cast<unsigned>(fault.exit_code);
+        char text[16];
+        if (code >= 0xC0000000u && code != 0xFFFFFFFFu) {
+            std::snprintf(text, sizeof text, "0x%08X", code);
+        } else {
+            std::snprintf(text, sizeof text, "%d", fault.exit_code);
+        }
+        return std::string("process ended (exit code ") + text + ")";
     }
     return fault_cause(fault.code);
 }

@@ -168,7 +168,6 @@ TEST(HostEverywhere, CheckReportsFaultingMachinesAndChecksTheOthers) {
     EXPECT_EQ(faults[describe_fault_file].rfind("describe (", 0), 0u) << r.out;
 }
 
-#if !defined(_WIN32)
 // Isolated, a machine that hangs or ends its process fails its check with the cause, and the
 // others are still checked. (The fixtures share one name, so each gets a folder of its own.)
 TEST(HostEverywhere, IsolatedCheckFailsMachinesThatHangOrEndTheirProcess) {
@@ -206,4 +205,3 @@ TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
     EXPECT_GT(written[0].size(), 44u * 1000);
     EXPECT_TRUE(written[0] == written[1]) << "the isolated render differs";
 }
-#endif

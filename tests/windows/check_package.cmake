@@ -1,7 +1,7 @@
 # Checks the layout of the download, as cpack made it:
 #   cmake -DZIP=kestrune-X-win32.zip -DTOP=kestrune-X-win32 -P check_package.cmake
-# It holds exactly the library, the host program, the guide and the demo machines in
-# Gear/Psycle, all in one folder named like the ZIP, and none of them empty.
+# It holds exactly the library, the bridge program, the host program, the guide and the demo
+# machines in Gear/Psycle, all in one folder named like the ZIP, and none of them empty.
 cmake_minimum_required(VERSION 3.25)
 if(NOT EXISTS "${ZIP}")
   message(FATAL_ERROR "There is no package ${ZIP}")
@@ -15,7 +15,7 @@ string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "(^$|/$)") # folders come as names ending in /
 list(SORT entries)
 set(expected Gear/Psycle/kestrune-demo-delay.dll Gear/Psycle/kestrune-demo-synth.dll
-    Kestrune.txt kestrune-host.exe kestrune.dll)
+    Kestrune.txt kestrune-bridge.exe kestrune-host.exe kestrune.dll)
 list(TRANSFORM expected PREPEND ${TOP}/)
 list(SORT expected)
 if(NOT entries STREQUAL expected)
@@ -35,8 +35,10 @@ foreach(entry IN LISTS expected)
   endif()
 endforeach()
 file(READ ${unpacked}/${TOP}/Kestrune.txt guide)
-if(NOT guide MATCHES "buzz2zzub\\.dll" OR NOT guide MATCHES "Faulted:")
-  message(FATAL_ERROR "The guide doesn't say where kestrune.dll goes, or what Faulted means")
+if(NOT guide MATCHES "buzz2zzub\\.dll" OR NOT guide MATCHES "Faulted:" OR
+   NOT guide MATCHES "kestrune-bridge\\.exe")
+  message(FATAL_ERROR "The guide doesn't say where kestrune.dll and kestrune-bridge.exe go, "
+                      "or what Faulted means")
 endif()
 file(REMOVE_RECURSE ${unpacked})
 message(STATUS "${ZIP}: ${entries}")

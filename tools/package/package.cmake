@@ -1,6 +1,7 @@
 # The download for musicians, from the Windows build: "cpack" there makes
-# kestrune-<version>-win32.zip, holding kestrune.dll, kestrune-host.exe, the demo machines in
-# Gear/Psycle and a plain-text guide.
+# kestrune-<version>-win32.zip, holding kestrune.dll, kestrune-bridge.exe (which runs a machine
+# in a process of its own), kestrune-host.exe, the demo machines in Gear/Psycle and a plain-text
+# guide.
 if(NOT WIN32 OR NOT TARGET kestrune-host)
   return()
 endif()
@@ -11,7 +12,8 @@ endif()
 set(stage ${CMAKE_BINARY_DIR}/package/stage)
 set(stamps ${CMAKE_BINARY_DIR}/package/stamps)
 set(staged)
-foreach(target IN ITEMS kestrune kestrune-host kestrune-demo-synth kestrune-demo-delay)
+foreach(target IN ITEMS kestrune kestrune-bridge kestrune-host kestrune-demo-synth
+                        kestrune-demo-delay)
   set(folder "")
   if(target MATCHES "^kestrune-demo-")
     set(folder Gear/Psycle/)
