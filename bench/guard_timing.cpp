@@ -1,10 +1,10 @@
-// kestrune_timing: render against the ideal kernel and take_events (product_timing.cpp), then
-// what the fault guard adds to one machine call (on Windows its floating-point checks included:
-// each side's settings read before and after), without Google Benchmark, so that it builds for
-// the Windows flavour too (time it under Wine where Wine runs directly; timings taken under
-// emulation say nothing). For the guard it makes the same call into the quiet machine, which
-// does nothing, bare and through guarded_machine, in rounds of ten million, and prints the
-// median of seven rounds of each.
+// kestrune_timing: render against the ideal kernel and take_events (product_timing.cpp), a render
+// through the bridge (bridge_timing.cpp), then what the fault guard adds to one machine call (on
+// Windows its floating-point checks included: each side's settings read before and after),
+// without Google Benchmark, so that it builds for the Windows flavour too (time it under Wine
+// where Wine runs directly; timings taken under emulation say nothing). For the guard it makes the
+// same call into the quiet machine, which does nothing, bare and through guarded_machine, in rounds
+// of ten million, and prints the median of seven rounds of each.
 //
 //   kestrune_timing [rounds]      (the quiet machine is bench/quiet_machine.dll beside it)
 #include <chrono>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/bridge_timing.h"
 #include "bench/product_timing.h"
 #include "platform/platform.h"
 #include "runtime/guarded_machine.h"
@@ -38,7 +39,8 @@ double nanoseconds_per_call(Loop loop) {
 int main(int argc, char** argv) {
     int rounds = argc > 1 ? std::atoi(argv[1]) : 7;
     rounds = rounds < 1 ? 1 : rounds;
-    if (!kestrune::bench::print_product_timings(rounds)) {
+    if (!kestrune::bench::print_product_timings(rounds) ||
+        !kestrune::bench::print_bridge_timings(rounds)) {
         return 1;
     }
     std::string path = kestrune::bench::quiet_machine_path();
