@@ -1,12 +1,23 @@
 // kestrune-host as a user runs it: its refusals, its listing, its renders and its state files.
 // It finds the library and the demo machines beside itself in bin/.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_paths.h"
 #include "tool_support.h"
+
+extern char** environ;
 
 using kestrune::test::read_wav;
 using kestrune::test::run_host;
@@ -21,6 +32,28 @@ constexpr const char* delay = "Kestrune Demo Delay";
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// How many processes have text in their command line.
+int processes_with(const std::string& text) {
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string line = slurp((entry.path() / "cmdline").string());
+        found += line.find(text) != std::string::npos ? 1 : 0;
+    }
+    return found;
+}
+
+// Waits up to seconds for processes_with(text) to become count; answers whether it did.
+bool await_processes(const std::string& text, int count, double seconds) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (processes_with(text) != count) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 void expect_refused(const tool_result& r, int code, const std::string& words) {
@@ -236,4 +269,27 @@ TEST(HostState, RoundTripThroughFiles) {
     // A state cut short is damage, not a silent default.
     std::string cut = dir.write_file("cut.state", stored.substr(0, stored.size() - 3));
     expect_refused(run_host({"render", "-o", dir.at("c.wav"), "--state", cut}), 1, "is damaged");
+}
+
+// A host that dies while its machine hangs in a bridge: the bridge ends itself at once, though
+// its machine's call never returns.
+TEST(HostIsolated, ABridgeEndsWhenItsHostDies) {
+    temp_folder dir;
+    std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
+    std::string machine = dir.copy_in(kestrune::test::fixture_path("isolation_hang_render.dll"),
+                                      "Gear/Psycle/isolation_hang_render.dll");
+    const char* arguments[] = {host.c_str(), "check", "--isolated", nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    pid_t id = 0;
+    ASSERT_EQ(
+        posix_spawn(&id, host.c_str(), &quiet, nullptr, const_cast<char**>(arguments), environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    ASSERT_TRUE(await_processes(machine, 1, 5.0)) << "no bridge started";
+    // Well inside render_block's hang, and well before its deadline.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(id, SIGKILL);
+    waitpid(id, nullptr, 0);
+    EXPECT_TRUE(await_processes(machine, 0, 1.0)) << "the bridge outlived its host";
 }
