@@ -9,6 +9,12 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h:
+#include <tlhelp32.h>
+#endif
+
 #include "hostkit/host_platform.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
@@ -205,3 +211,49 @@ TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
     EXPECT_GT(written[0].size(), 44u * 1000);
     EXPECT_TRUE(written[0] == written[1]) << "the isolated render differs";
 }
+
+#if defined(_WIN32)
+// The id of a kestrune-bridge.exe that parent started; 0 when there is none.
+DWORD bridge_of(DWORD parent) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && found == 0;
+         more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parent &&
+            lstrcmpiA(entry.szExeFile, "kestrune-bridge.exe") == 0) {
+            found = entry.th32ProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// A host that dies while its machine hangs in a bridge: the bridge ends itself at once, though
+// its machine's call never returns. (The native build's test is in program_test.cpp.)
+TEST(HostEverywhere, ABridgeEndsWhenItsHostDies) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {"isolation_hang_render.dll"});
+    std::string line = "\"" + host + "\" check --isolated \"Kestrune Isolation Fixture\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessA(host.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &started));
+    CloseHandle(started.hThread);
+    HANDLE bridge = nullptr;
+    for (int tries = 0; tries < 250 && bridge == nullptr; ++tries) {
+        DWORD id = bridge_of(started.dwProcessId);
+        bridge = id != 0 ? OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id) : nullptr;
+        Sleep(bridge == nullptr ? 20 : 0);
+    }
+    ASSERT_NE(bridge, nullptr) << "no bridge started";
+    Sleep(500); // well inside render_block's hang, and well before its deadline
+    TerminateProcess(started.hProcess, 9);
+    CloseHandle(started.hProcess);
+    EXPECT_EQ(WaitForSingleObject(bridge, 1000), WAIT_OBJECT_0) << "the bridge outlived its host";
+    TerminateProcess(bridge, 9);
+    CloseHandle(bridge);
+}
+#endif
