@@ -43,6 +43,18 @@ struct quiet_instance {
     host_plugin* plugin = nullptr;
 };
 
+// One block of count samples to render: both inputs at one level, two outputs.
+struct render_buffers {
+    explicit render_buffers(int count, float level = 0.25f)
+        : in(static_cast<std::size_t>(count), level), left(in.size()), right(in.size()) {}
+    bool render(host_plugin& plugin) {
+        float* inputs[2] = {in.data(), in.data()};
+        float* outputs[2] = {left.data(), right.data()};
+        return plugin.render(inputs, outputs, static_cast<int>(in.size()), 3);
+    }
+    std::vector<float> in, left, right;
+};
+
 // A temporary folder tree of copies of the quiet machine, removed with the object.
 class machine_tree {
 public:

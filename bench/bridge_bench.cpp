@@ -18,16 +18,6 @@ namespace {
 
 constexpr int samples = 256;
 
-struct bridge_block {
-    bridge_block() : in(samples, 0.25f), left(samples), right(samples) {}
-    bool render(host_plugin& plugin) {
-        float* inputs[2] = {in.data(), in.data()};
-        float* outputs[2] = {left.data(), right.data()};
-        return plugin.render(inputs, outputs, samples, 3);
-    }
-    std::vector<float> in, left, right;
-};
-
 // The quiet machine started as setting says; null, with the benchmark told, when it can't be.
 struct setup {
     setup(benchmark::State& state, isolation_mode mode) : setting(mode) {
@@ -57,7 +47,7 @@ void render_back_to_back(benchmark::State& state) {
     if (quiet.instance == nullptr) {
         return;
     }
-    bridge_block block;
+    render_buffers block(samples);
     for (auto _ : state) {
         bool sound = block.render(*quiet.instance);
         benchmark::DoNotOptimize(sound);
@@ -71,7 +61,7 @@ void render_after_pause(benchmark::State& state) {
     if (quiet.instance == nullptr) {
         return;
     }
-    bridge_block block;
+    render_buffers block(samples);
     for (auto _ : state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         auto begun = std::chrono::steady_clock::now();

@@ -22,19 +22,9 @@ constexpr int samples = 256;
 constexpr int back_to_back_calls = 2000; // a round
 constexpr int paused_calls = 200;        // a round, each after a pause of a millisecond
 
-struct timed_block {
-    timed_block() : in(samples, 0.25f), left(samples), right(samples) {}
-    bool render(host_plugin& plugin) {
-        float* inputs[2] = {in.data(), in.data()};
-        float* outputs[2] = {left.data(), right.data()};
-        return plugin.render(inputs, outputs, samples, 3);
-    }
-    std::vector<float> in, left, right;
-};
-
 // The median wall-clock microseconds of one render, back to back or after a pause.
 double microseconds_per_render(host_plugin& plugin, int rounds, bool paused) {
-    timed_block block;
+    render_buffers block(samples);
     std::vector<double> per_round;
     for (int round = 0; round < rounds; ++round) {
         if (!paused) {
