@@ -627,8 +627,10 @@ int end_child(child_process& child) {
     if (child.process != no_handle) {
         HANDLE process = as_handle(child.process);
         TerminateProcess(process, killed_exit_code); // fails for one that ended already
+        // A termination completes at once, unless the process is stuck in a driver: then its
+        // code stays unknown rather than the host waiting for it.
         DWORD status = 0;
-        if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+        if (WaitForSingleObject(process, 5000) == WAIT_OBJECT_0 &&
             GetExitCodeProcess(process, &status) && status != STILL_ACTIVE) {
             code = static_cast<int>(status);
         }

@@ -252,7 +252,7 @@ TEST(HostEverywhere, ABridgeEndsWhenItsHostDies) {
     Sleep(500); // well inside render_block's hang, and well before its deadline
     TerminateProcess(started.hProcess, 9);
     CloseHandle(started.hProcess);
-    EXPECT_EQ(WaitForSingleObject(bridge, 1000), WAIT_OBJECT_0) << "the bridge outlived its host";
+    EXPECT_EQ(WaitForSingleObject(bridge, 10000), WAIT_OBJECT_0) << "the bridge outlived its host";
     TerminateProcess(bridge, 9);
     CloseHandle(bridge);
 }
