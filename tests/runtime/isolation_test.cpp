@@ -135,6 +135,22 @@ TEST(BridgeProtocol, CallsDeadlinesAndSizes) {
     ended.exit_code = static_cast<int>(0xC0000409u);
     EXPECT_EQ(fault_cause(ended), "process ended (exit code 0xC0000409)");
 
+    // The handles a bridge is handed, as its last argument.
+    platform::bridge_handles handed{platform::channel{3, 3, -1}, 4}, read;
+    char text[40];
+    ASSERT_TRUE(platform::write_bridge_handles(handed, text, sizeof text));
+    EXPECT_STREQ(text, "3,3,-1,4");
+    ASSERT_TRUE(platform::read_bridge_handles("168,172,176,180", read));
+    EXPECT_EQ(read.link.wait + read.link.wake + read.link.peer + read.block, 696);
+    volatile std::size_t too_small = 8; // unknown to the compiler, which would warn
+    EXPECT_FALSE(platform::write_bridge_handles(handed, text, too_small));
+    for (const char* wrong :
+         {"", "3,3,-1", "3,3,-1,4,5", "3,3,-1,4x", "3;3;-1;4", "3,3,-2,4", "-,3,3,4", " 3,3,3,4"}) {
+        EXPECT_FALSE(platform::read_bridge_handles(wrong, read)) << wrong;
+    }
+    EXPECT_FALSE(platform::read_bridge_handles(nullptr, read));
+    EXPECT_EQ(read.block, 180) << "left as it was";
+
     char field[8];
     bridge::copy_text(field, sizeof field, "a long caption");
     EXPECT_STREQ(field, "a long ");
