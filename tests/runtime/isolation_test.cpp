@@ -342,6 +342,9 @@ struct broken_case {
     const char* cause;
     double at_least; // seconds the faulting call takes at least...
     double at_most;  // ...and at most
+    // The cause when the machine's break arrives as a fault that the bridge's guard catches,
+    // for a break that does that on some systems; null: never.
+    const char* caught_cause = nullptr;
 };
 
 class Broken : public Isolation, public ::testing::WithParamInterface<broken_case> {};
@@ -382,8 +385,10 @@ TEST_P(Broken, TheCallAnswersAsWithoutAMachineAndANewStartBringsANewBridge) {
         EXPECT_LT(took, c.at_most);
         ASSERT_NE(plugin->fault().call, nullptr);
         EXPECT_STREQ(plugin->fault().call, c.call);
+        const char* cause =
+            c.caught_cause != nullptr && !plugin->fault().process_ended ? c.caught_cause : c.cause;
         expect_about_ends(plugin, *info,
-                          std::string("\n\nProcess:\town\n\nFaulted:\t") + c.call + " (" + c.cause +
+                          std::string("\n\nProcess:\town\n\nFaulted:\t") + c.call + " (" + cause +
                               ")");
         expect_quiet(plugin);
     }
@@ -399,8 +404,10 @@ const broken_case broken_cases[] = {
                 at_once(30)},
     broken_case{"isolation_exit_process_render", "render_block", "process ended (exit code 7)", 0.0,
                 at_once(2)},
+    // Windows and Wine end the process at once; Wine in the emulated VM doesn't know the
+    // instruction for what it is, and raises an access violation instead.
     broken_case{"isolation_fastfail_render", "render_block", "process ended (exit code 0xC0000409)",
-                0.0, at_once(2)},
+                0.0, at_once(2), "access violation"},
     // An MSVC-built machine's fault is caught by the bridge's own guard.
     broken_case{"msvc_fault_render_block_av", "render_block", "access violation", 0.0, at_once(2)},
 #else
