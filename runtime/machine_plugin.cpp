@@ -152,6 +152,7 @@ bool machine_plugin::wants_isolation() const noexcept {
 }
 
 bool machine_plugin::load_isolated(bool& started) noexcept {
+    started = false;
     if (bridge == nullptr) {
         bridge.reset(new (std::nothrow) bridge_client(*this));
         if (bridge == nullptr) {
@@ -159,24 +160,20 @@ bool machine_plugin::load_isolated(bool& started) noexcept {
         }
     }
     int copied = 0;
-    switch (bridge->start(info->library_path.c_str(), machine_ranges.get(),
-                          static_cast<int>(info->global_params().size()), copied)) {
-    case bridge_client::start_result::cant_start:
+    bridge_client::start_result result =
+        bridge->start(info->library_path.c_str(), machine_ranges.get(),
+                      static_cast<int>(info->global_params().size()), copied);
+    if (result == bridge_client::start_result::cant_start) {
         return false;
-    case bridge_client::start_result::running:
-        in_bridge = true;
+    }
+    in_bridge = true;
+    if (result == bridge_client::start_result::faulted) {
+        machine.fault = bridge->fault();
+    } else if (result == bridge_client::start_result::running) {
         machine_range_count = copied;
         machine.bridge = bridge.get();
         started = machine.start_up();
-        return true;
-    case bridge_client::start_result::faulted:
-        machine.fault = bridge->fault();
-        break;
-    case bridge_client::start_result::no_machine:
-        break;
     }
-    in_bridge = true;
-    started = false;
     return true;
 }
 
