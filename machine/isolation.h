@@ -16,6 +16,13 @@ enum class isolation_mode : int {
     never = 2,       // none does: a fresh machine after a fault runs in process again
 };
 
+// The bridge program, beside the library: it runs an isolated instance's machine.
+#if defined(_WIN32)
+constexpr const char* bridge_program_name = "kestrune-bridge.exe";
+#else
+constexpr const char* bridge_program_name = "kestrune-bridge";
+#endif
+
 // The one option key that the collection knows, and its values.
 constexpr const char* isolation_option = "kestrune.isolate";
 

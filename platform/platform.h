@@ -44,6 +44,11 @@ module_handle module_containing(const void* address);
 // characters copied; 0 on failure or for a null module.
 unsigned module_file_name(module_handle module, char* buffer, unsigned size);
 
+// The path of the file name beside the module whose image holds address (this library, or the
+// program it is linked into): that module's absolute folder and name. False when the module's
+// path can't be learnt or the result doesn't fit size with its terminator.
+bool sibling_path(const void* address, const char* name, char* text, std::size_t size);
+
 // A machine's floating-point settings: what it has set for itself and finds in force again at
 // each call. On 32-bit Windows the x87 control word and MXCSR's control bits (its exception
 // flags are left out: they are sticky results, not settings); natively nothing is kept.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "machine/isolation.h"
 #include "runtime/events.h"
 
 namespace kestrune {
@@ -21,12 +22,6 @@ namespace {
 // it from running, so then the host sleeps at once (a render after a pause: 174 us with a 50 us
 // spin, 24 us without, on the quiet machine).
 constexpr unsigned long long spin_microseconds = 10;
-
-#if defined(_WIN32)
-const char bridge_program_name[] = "kestrune-bridge.exe";
-#else
-const char bridge_program_name[] = "kestrune-bridge";
-#endif
 
 // Waits until the bridge has published number in field, or the deadline passes, or the channel
 // closes; sleeps on the channel after a short spin, telling the bridge through asleep.
@@ -67,21 +62,8 @@ platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t
 } // namespace
 
 bool bridge_program_path(char* text, std::size_t size) noexcept {
-    char module[platform::max_path];
-    unsigned length = platform::module_file_name(
-        platform::module_containing(reinterpret_cast<const void*>(&bridge_program_path)), module,
-        sizeof module);
-    if (length == 0 || length >= sizeof module) {
-        return false;
-    }
-    module[length] = '\0';
-    char* cut = std::strrchr(module, platform::path_separator);
-    if (cut == nullptr) {
-        return false;
-    }
-    cut[1] = '\0';
-    int written = std::snprintf(text, size, "%s%s", module, bridge_program_name);
-    return written > 0 && static_cast<std::size_t>(written) < size;
+    return platform::sibling_path(reinterpret_cast<const void*>(&bridge_program_path),
+                                  bridge_program_name, text, size);
 }
 
 // --- Start and end --------------------------------------------------------------------------

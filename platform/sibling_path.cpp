@@ -1,0 +1,26 @@
+// Paths beside a module, the same on every system: built on module_containing and
+// module_file_name, which give an absolute path on both.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace kestrune::platform {
+
+bool sibling_path(const void* address, const char* name, char* text, std::size_t size) {
+    char module[max_path];
+    unsigned length = module_file_name(module_containing(address), module, sizeof module);
+    if (name == nullptr || text == nullptr || length == 0 || length >= sizeof module) {
+        return false;
+    }
+    module[length] = '\0';
+    char* cut = std::strrchr(module, path_separator);
+    if (cut == nullptr) {
+        return false;
+    }
+    cut[1] = '\0';
+    int written = std::snprintf(text, size, "%s%s", module, name);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+}
+
+} // namespace kestrune::platform
