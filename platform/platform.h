@@ -204,8 +204,10 @@ struct channel {
                                 // own event
     os_handle wake = no_handle; // what wakes the other side: natively the same socket, on
                                 // Windows the other side's event
-    os_handle peer = no_handle; // Windows: the other side's process, whose end closes the
-                                // channel; natively none
+    os_handle peer = no_handle; // the other side's process, whose end closes the channel
+                                // whoever holds its other end: on Windows its handle, natively
+                                // the host's process descriptor of its bridge (none in a
+                                // bridge, and on kernels without process descriptors)
 };
 
 // What a bridge process is handed: its end of the channel and the block, as its own handles.
@@ -241,7 +243,8 @@ inline bool read_bridge_handles(const char* text, bridge_handles& handles) {
 // A program started by this process, and what we share with it.
 struct child_process {
     long long id = 0;              // its process id; 0: none
-    os_handle process = no_handle; // Windows: its process handle; natively none
+    os_handle process = no_handle; // its process handle (natively a process descriptor, none
+                                   // on kernels without them); ends and reaps it, not its id
     channel link;                  // our end of the channel
     os_handle block = no_handle;   // the block it was handed, as its own handle
 };
@@ -259,8 +262,11 @@ os_handle hand_to_child(child_process& child, const shared_block& block);
 // Ends the child (killed at once: one that ended already keeps its exit code), reaps it, closes
 // our end of the channel and answers its exit code: its status when it exited (on Windows its
 // exit code, the exception's code when a fault ended it), natively 128 plus the signal when a
-// signal ended it; -1 when that can't be learnt.
-int end_child(child_process& child);
+// signal ended it; -1 when that can't be learnt, or the process hasn't ended within wait_ms
+// (stuck in the kernel or a driver: the host doesn't wait for it). A process that this process
+// didn't start is never signalled: natively a child already reaped by someone else is left
+// alone.
+int end_child(child_process& child, int wait_ms);
 
 enum class channel_wait {
     woken,     // a wake-up came (or nothing, spuriously): look at the shared block again
@@ -272,6 +278,15 @@ enum class channel_wait {
 channel_wait wait_channel(const channel& link, int timeout_ms);
 // Wakes the other side; a closed channel is no error (nor a signal).
 void wake_channel(const channel& link);
+// Where the DLLs that a library loaded later needs are looked for, after this program's own
+// folder and before the system's: on Windows folder (SetDllDirectoryA), so that a bridge finds a
+// machine's DLLs beside the host's executable as the host's process does; natively nothing
+// changes (both processes search the same environment). Null or "" leaves the search alone.
+bool search_dlls_in(const char* folder);
+// In a bridge: makes the handles it was handed its own alone, so that no process that its
+// machine starts inherits them (and keeps the channel open after the bridge died). False when
+// one of them can't be changed.
+bool keep_from_children(const bridge_handles& handles);
 // Ends this process as soon as the other end of the channel closes, even while this process's
 // own threads are busy or hung: for a bridge, whose host may die at any moment. On Windows a
 // fault that nothing handles ends the process at once too, with the fault's code and without

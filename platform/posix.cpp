@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -261,11 +263,15 @@ bool identify_folder(const char* path, folder_identity& identity) {
 
 bool create_shared_block(shared_block& block, std::size_t size) {
     block = shared_block{};
-    int handle = memfd_create("kestrune-bridge", MFD_CLOEXEC);
+    int handle = memfd_create("kestrune-bridge", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (handle < 0) {
         return false;
     }
-    if (size == 0 || ftruncate(handle, static_cast<off_t>(size)) != 0) {
+    // Sealed against shrinking before anyone else holds it: a bridge (or a child of its
+    // machine) that truncates the file would make this side's next access a SIGBUS. Growing
+    // still works.
+    if (size == 0 || ftruncate(handle, static_cast<off_t>(size)) != 0 ||
+        fcntl(handle, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_SEAL) != 0) {
         close(handle);
         return false;
     }
@@ -385,7 +391,12 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
                 posix_spawn(&id, program, &actions, &attributes, const_cast<char* const*>(all),
                             environ) == 0) {
                 child.id = id;
-                child.link = channel{ends[0], ends[0], no_handle};
+                // The process itself, watched beside the channel: a child of the machine that
+                // inherited the bridge's end can't hide the bridge's death. None on kernels
+                // before 5.3, where the channel alone tells.
+                int process = static_cast<int>(syscall(SYS_pidfd_open, id, 0));
+                child.process = process >= 0 ? process : no_handle;
+                child.link = channel{ends[0], ends[0], child.process};
                 child.block = child_block;
                 started = true;
             }
@@ -409,39 +420,97 @@ os_handle hand_to_child(child_process& child, const shared_block& block) {
     return block.handle >= 0 ? child.block : no_handle; // the one file, grown in place
 }
 
-int end_child(child_process& child) {
+namespace {
+
+// The exit code of a status from waitpid or waitid: its status when it exited, 128 plus the
+// signal when a signal ended it.
+int exit_code_of(int exited_how, int status) {
+    if (exited_how == CLD_EXITED) {
+        return status;
+    }
+    return exited_how == CLD_KILLED || exited_how == CLD_DUMPED ? 128 + status : -1;
+}
+
+// Kills and reaps a child through its process descriptor, waiting at most wait_ms for its end.
+int end_by_descriptor(int process, int wait_ms) {
+    // Process descriptors by their system calls: glibc's wrappers came later than the calls.
+    syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0); // fails once it ended
+    pollfd ended{process, POLLIN, 0};
+    unsigned long long deadline =
+        monotonic_microseconds() + 1000ull * static_cast<unsigned>(wait_ms);
+    for (;;) {
+        unsigned long long now = monotonic_microseconds();
+        int left = now < deadline ? static_cast<int>((deadline - now + 999) / 1000) : 0;
+        int ready = poll(&ended, 1, left);
+        if (ready > 0 || (ready < 0 && errno != EINTR) || left == 0) {
+            break;
+        }
+    }
+    siginfo_t info{};
+    int code = -1;
+    if (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(process), &info,
+               WEXITED | WNOHANG) == 0 &&
+        info.si_pid != 0) {
+        code = exit_code_of(info.si_code, info.si_status);
+    }
+    close(process);
+    return code;
+}
+
+// The same by process id, where the kernel has no process descriptors: only while the child is
+// still ours to reap, so that a process id reused after the host reaped it itself is never
+// signalled.
+int end_by_id(pid_t id, int wait_ms) {
+    int status = 0;
+    pid_t reaped = waitpid(id, &status, WNOHANG);
+    if (reaped == 0) {
+        kill(id, SIGKILL);
+        unsigned long long deadline =
+            monotonic_microseconds() + 1000ull * static_cast<unsigned>(wait_ms);
+        do {
+            reaped = waitpid(id, &status, WNOHANG);
+            if (reaped == 0) {
+                usleep(1000);
+            }
+        } while (reaped == 0 && monotonic_microseconds() < deadline);
+    }
+    if (reaped != id) {
+        return -1;
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+} // namespace
+
+int end_child(child_process& child, int wait_ms) {
     if (child.link.wait >= 0) {
         close(static_cast<int>(child.link.wait));
     }
     int code = -1;
-    if (child.id > 0) {
-        auto id = static_cast<pid_t>(child.id);
-        kill(id, SIGKILL);
-        int status = 0;
-        pid_t reaped = 0;
-        do {
-            reaped = waitpid(id, &status, 0);
-        } while (reaped < 0 && errno == EINTR);
-        if (reaped == id) {
-            if (WIFEXITED(status)) {
-                code = WEXITSTATUS(status);
-            } else if (WIFSIGNALED(status)) {
-                code = 128 + WTERMSIG(status);
-            }
-        }
+    if (child.process >= 0) {
+        code = end_by_descriptor(static_cast<int>(child.process), wait_ms);
+    } else if (child.id > 0) {
+        code = end_by_id(static_cast<pid_t>(child.id), wait_ms);
     }
     child = child_process{};
     return code;
 }
 
 channel_wait wait_channel(const channel& link, int timeout_ms) {
-    pollfd watched{static_cast<int>(link.wait), POLLIN, 0};
-    int ready = poll(&watched, 1, timeout_ms);
+    pollfd watched[2] = {{static_cast<int>(link.wait), POLLIN, 0},
+                         {static_cast<int>(link.peer), POLLIN, 0}};
+    int ready = poll(watched, link.peer >= 0 ? 2 : 1, timeout_ms);
     if (ready == 0) {
         return channel_wait::timed_out;
     }
     if (ready < 0) {
         return errno == EINTR ? channel_wait::woken : channel_wait::closed;
+    }
+    if (link.peer >= 0 && watched[1].revents != 0) {
+        return channel_wait::closed; // the process ended, whoever still holds its end
     }
     char bytes[64];
     ssize_t got = recv(static_cast<int>(link.wait), bytes, sizeof bytes, MSG_DONTWAIT);
@@ -470,6 +539,24 @@ void* watch_channel(void*) {
 }
 
 } // namespace
+
+bool search_dlls_in(const char* folder) {
+    (void)folder;
+    return true;
+}
+
+bool keep_from_children(const bridge_handles& handles) {
+    bool kept = true;
+    for (os_handle handle :
+         {handles.link.wait, handles.link.wake, handles.link.peer, handles.block}) {
+        if (handle >= 0) {
+            int flags = fcntl(static_cast<int>(handle), F_GETFD);
+            kept = flags >= 0 &&
+                   fcntl(static_cast<int>(handle), F_SETFD, flags | FD_CLOEXEC) == 0 && kept;
+        }
+    }
+    return kept;
+}
 
 bool end_with_channel(const channel& link) {
     pthread_t thread;

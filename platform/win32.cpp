@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <cstring>
 
 namespace kestrune::platform {
@@ -574,17 +575,22 @@ bool start_child(const char* program, const char* const* arguments, os_handle sh
         SIZE_T list_size = sizeof list_room;
         auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_room);
         bool listed = InitializeProcThreadAttributeList(list, 1, 0, &list_size) != FALSE;
-        if (listed && UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed,
-                                                sizeof handed, nullptr, nullptr)) {
+        bool refused =
+            !listed || !UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  handed, sizeof handed, nullptr, nullptr);
+        if (!refused) {
             startup.lpAttributeList = list;
             running = CreateProcessA(program, line, nullptr, nullptr, TRUE,
                                      CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                                      nullptr, &startup.StartupInfo, &started) != FALSE;
+            // A system that knows the attribute list but not handle lists refuses the start
+            // itself as an invalid parameter; any other failure (no program) is final.
+            refused = !running && GetLastError() == ERROR_INVALID_PARAMETER;
         }
         if (listed) {
             DeleteProcThreadAttributeList(list);
         }
-        if (!running) { // a system without handle lists: every inheritable handle goes along
+        if (refused) { // a system without handle lists: every inheritable handle goes along
             startup.StartupInfo.cb = sizeof startup.StartupInfo;
             running = CreateProcessA(program, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                      nullptr, nullptr, &startup.StartupInfo, &started) != FALSE;
@@ -622,7 +628,7 @@ os_handle hand_to_child(child_process& child, const shared_block& block) {
     return as_os_handle(theirs);
 }
 
-int end_child(child_process& child) {
+int end_child(child_process& child, int wait_ms) {
     int code = -1;
     if (child.process != no_handle) {
         HANDLE process = as_handle(child.process);
@@ -630,7 +636,8 @@ int end_child(child_process& child) {
         // A termination completes at once, unless the process is stuck in a driver: then its
         // code stays unknown rather than the host waiting for it.
         DWORD status = 0;
-        if (WaitForSingleObject(process, 5000) == WAIT_OBJECT_0 &&
+        if (WaitForSingleObject(process, wait_ms < 0 ? 0 : static_cast<DWORD>(wait_ms)) ==
+                WAIT_OBJECT_0 &&
             GetExitCodeProcess(process, &status) && status != STILL_ACTIVE) {
             code = static_cast<int>(status);
         }
@@ -654,6 +661,21 @@ channel_wait wait_channel(const channel& link, int timeout_ms) {
 
 void wake_channel(const channel& link) {
     SetEvent(as_handle(link.wake));
+}
+
+bool search_dlls_in(const char* folder) {
+    return folder == nullptr || folder[0] == '\0' || SetDllDirectoryA(folder) != FALSE;
+}
+
+bool keep_from_children(const bridge_handles& handles) {
+    bool kept = true;
+    for (os_handle handle :
+         {handles.link.wait, handles.link.wake, handles.link.peer, handles.block}) {
+        if (handle != no_handle) {
+            kept = SetHandleInformation(as_handle(handle), HANDLE_FLAG_INHERIT, 0) != FALSE && kept;
+        }
+    }
+    return kept;
 }
 
 bool end_with_channel(const channel& link) {

@@ -32,6 +32,9 @@ std::string fault_cause(const machine_fault& fault) {
     if (fault.deadline_seconds > 0) {
         return "no answer in " + std::to_string(fault.deadline_seconds) + " s";
     }
+    if (fault.bad_answer) {
+        return "bad answer";
+    }
     if (fault.process_ended) {
         // Windows ends a process that faulted, or failed a security check, with the exception's
         // code: those read as codes are written, in hexadecimal.

@@ -1,5 +1,6 @@
 #include "runtime/bridge_client.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -61,6 +62,21 @@ platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t
 
 } // namespace
 
+void executable_folder(char* text, std::size_t size) noexcept {
+    text[0] = '\0';
+    char path[platform::max_path];
+    unsigned length = platform::module_file_name(platform::executable_module(), path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return;
+    }
+    path[length] = '\0';
+    char* cut = std::strrchr(path, platform::path_separator);
+    if (cut != nullptr && static_cast<std::size_t>(cut - path) < size) {
+        *cut = '\0';
+        std::memcpy(text, path, static_cast<std::size_t>(cut - path) + 1);
+    }
+}
+
 bool bridge_program_path(char* text, std::size_t size) noexcept {
     return platform::sibling_path(reinterpret_cast<const void*>(&bridge_program_path),
                                   bridge_program_name, text, size);
@@ -85,7 +101,9 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     shared().block_size = static_cast<std::uint32_t>(block_.size);
     char size_text[16];
     std::snprintf(size_text, sizeof size_text, "%u", static_cast<unsigned>(block_.size));
-    const char* const arguments[] = {program, path, size_text, nullptr};
+    char host_folder[platform::max_path];
+    executable_folder(host_folder, sizeof host_folder);
+    const char* const arguments[] = {program, path, size_text, host_folder, nullptr};
     if (!platform::start_child(program, arguments, block_.handle, child_)) {
         end();
         return start_result::cant_start;
@@ -104,13 +122,19 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     if (!call(bridge::op::get_info, capacity)) {
         return fault_.call != nullptr ? start_result::faulted : (end(), start_result::no_machine);
     }
-    int described = shared().result;
+    int described = answer_.result;
+    if (described < 0 || described > capacity) {
+        bad_answer(bridge::op::get_info);
+        return start_result::faulted;
+    }
     const auto* records =
         reinterpret_cast<const bridge::range_record*>(bridge::payload_of(block_.base));
-    for (int i = 0; i < described && i < capacity; ++i) {
-        ranges[i].lowest = records[i].lowest;
-        ranges[i].highest = records[i].highest;
-        ranges[i].present = records[i].present != 0;
+    for (int i = 0; i < described; ++i) {
+        bridge::range_record record;
+        std::memcpy(&record, &records[i], sizeof record); // read once, whatever the bridge does
+        ranges[i].lowest = record.lowest;
+        ranges[i].highest = record.highest;
+        ranges[i].present = record.present != 0;
         copied = i + 1;
     }
     if (!call(bridge::op::create)) {
@@ -129,7 +153,7 @@ void bridge_client::destroy() noexcept {
 
 void bridge_client::end() noexcept {
     if (child_.id != 0) {
-        platform::end_child(child_);
+        platform::end_child(child_, end_wait_ms);
     }
     platform::free_shared_block(block_);
     platform::free_shared_block(moved_from_);
@@ -210,43 +234,67 @@ bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
         platform::channel_wait woke =
             wait_for(h.answer, number, h.host_asleep, child_.link, deadline, bridge_awake_);
         if (woke != platform::channel_wait::woken) {
-            fail(operation, seconds, woke == platform::channel_wait::closed);
+            fail(operation, seconds, woke == platform::channel_wait::closed, deadline);
             return false;
         }
-        auto outcome = static_cast<bridge::status>(h.outcome);
+        // Each answer is read from the block once, into this side's own fields, and checked
+        // there: the bridge may go on writing the block meanwhile.
+        answer_.outcome = h.outcome;
+        answer_.result = h.result;
+        answer_.fault_code = h.fault_code;
+        auto outcome = static_cast<bridge::status>(answer_.outcome);
+        if (answer_.outcome < 0 || answer_.outcome > static_cast<int>(bridge::status::message)) {
+            bad_answer(operation);
+            return false;
+        }
         if (outcome != bridge::status::message) {
             if (outcome == bridge::status::faulted) {
                 fault_.call = bridge::call_name(operation);
-                fault_.code = h.fault_code;
-                platform::end_child(child_); // its machine is abandoned with it
+                fault_.code = answer_.fault_code;
+                platform::end_child(child_, end_wait_ms); // its machine is abandoned with it
                 return false;
             }
             return outcome == bridge::status::returned;
         }
         // The machine waits for its message box; so does the call, and the box's time is not
-        // the machine's.
+        // the machine's. Its texts are shown from this side's copies, cut and terminated here.
+        unsigned type = h.message_type;
+        std::memcpy(message_text_, h.message_text, sizeof message_text_);
+        std::memcpy(message_caption_, h.message_caption, sizeof message_caption_);
+        message_text_[sizeof message_text_ - 1] = '\0';
+        message_caption_[sizeof message_caption_ - 1] = '\0';
         unsigned long long shown = platform::monotonic_microseconds();
-        h.message_text[sizeof h.message_text - 1] = '\0';
-        h.message_caption[sizeof h.message_caption - 1] = '\0';
-        int answer = instance_->message(h.message_text, h.message_caption, h.message_type);
+        int reply = instance_->message(message_text_, message_caption_, type);
         deadline += platform::monotonic_microseconds() - shown;
-        h.result = answer; // a re-entrant call meanwhile reached nothing: h is still the block
+        h.result = reply; // a re-entrant call meanwhile reached nothing: h is still the block
         h.operation = static_cast<std::int32_t>(bridge::op::message_reply);
         number = publish();
     }
 }
 
-void bridge_client::fail(bridge::op operation, int deadline, bool ended) noexcept {
+void bridge_client::fail(bridge::op operation, int deadline_seconds, bool ended,
+                         unsigned long long deadline) noexcept {
     fault_.call = bridge::call_name(operation);
+    // Ending the process counts within the call's deadline, with a moment more for the kill
+    // itself once the deadline has passed.
+    unsigned long long now = platform::monotonic_microseconds();
+    int left = now < deadline ? static_cast<int>((deadline - now) / 1000) : 0;
+    int wait_ms = left > end_wait_ms ? left : end_wait_ms;
     if (ended) {
         fault_.process_ended = true;
         // Killed all the same: a machine that closed the channel itself may still run, and a
         // process already ended keeps its exit code.
-        fault_.exit_code = platform::end_child(child_);
+        fault_.exit_code = platform::end_child(child_, wait_ms);
     } else {
-        fault_.deadline_seconds = deadline;
-        platform::end_child(child_);
+        fault_.deadline_seconds = deadline_seconds;
+        platform::end_child(child_, end_wait_ms);
     }
+}
+
+void bridge_client::bad_answer(bridge::op operation) noexcept {
+    fault_.call = bridge::call_name(operation);
+    fault_.bad_answer = true;
+    platform::end_child(child_, end_wait_ms);
 }
 
 // --- The machine's operations ---------------------------------------------------------------
@@ -256,10 +304,19 @@ bool bridge_client::start_up() noexcept {
 }
 
 bool bridge_client::load_data(const unsigned char* buffer, int size) noexcept {
-    if (size <= 0 || !running() || !reserve(static_cast<std::size_t>(size))) {
+    if (size <= 0 || !running()) {
         return false; // as a state whose block can't be had: nothing is restored
     }
-    std::memcpy(bridge::payload_of(block_.base), buffer, static_cast<std::size_t>(size));
+    // In pieces of the payload's size: the block keeps its working size, whatever the state's.
+    std::size_t piece = block_.size - bridge::payload_offset;
+    for (std::size_t offset = 0; offset < static_cast<std::size_t>(size); offset += piece) {
+        std::size_t bytes = std::min(piece, static_cast<std::size_t>(size) - offset);
+        std::memcpy(bridge::payload_of(block_.base), buffer + offset, bytes);
+        if (!call(bridge::op::state_in, static_cast<std::int32_t>(offset),
+                  static_cast<std::int32_t>(bytes), size)) {
+            return false;
+        }
+    }
     return call(bridge::op::load_data, size);
 }
 
@@ -300,20 +357,23 @@ bool bridge_client::data_size(int& size) noexcept {
     if (!call(bridge::op::data_size)) {
         return false;
     }
-    size = shared().result;
+    size = answer_.result;
     return true;
 }
 
 bool bridge_client::dump_data(unsigned char* buffer, int size) noexcept {
-    if (size <= 0 || !running() || !reserve(static_cast<std::size_t>(size))) {
+    if (size <= 0 || !running() || !call(bridge::op::dump_data, size)) {
         return false;
     }
-    unsigned char* payload = bridge::payload_of(block_.base);
-    std::memcpy(payload, buffer, static_cast<std::size_t>(size)); // the host's zeros
-    if (!call(bridge::op::dump_data, size)) {
-        return false;
+    std::size_t piece = block_.size - bridge::payload_offset;
+    for (std::size_t offset = 0; offset < static_cast<std::size_t>(size); offset += piece) {
+        std::size_t bytes = std::min(piece, static_cast<std::size_t>(size) - offset);
+        if (!call(bridge::op::state_out, static_cast<std::int32_t>(offset),
+                  static_cast<std::int32_t>(bytes))) {
+            return false;
+        }
+        std::memcpy(buffer + offset, bridge::payload_of(block_.base), bytes);
     }
-    std::memcpy(buffer, bridge::payload_of(block_.base), static_cast<std::size_t>(size));
     return true;
 }
 
@@ -329,7 +389,11 @@ bool bridge_client::channel_muted(int index, bool& muted) noexcept {
     if (!call(bridge::op::channel_muted, index)) {
         return false;
     }
-    muted = shared().result != 0;
+    if (answer_.result != 0 && answer_.result != 1) {
+        bad_answer(bridge::op::channel_muted);
+        return false;
+    }
+    muted = answer_.result != 0;
     return true;
 }
 
@@ -345,8 +409,13 @@ bool bridge_client::describe(char* text, int index, int value, bool& described) 
     if (!call(bridge::op::describe, index, value)) {
         return false;
     }
+    if (answer_.result != 0 && answer_.result != 1) {
+        bad_answer(bridge::op::describe);
+        return false;
+    }
     std::memcpy(text, shared().text, bridge::text_size);
-    described = shared().result != 0;
+    text[bridge::text_size - 1] = '\0';
+    described = answer_.result != 0;
     return true;
 }
 

@@ -87,7 +87,23 @@ private:
     // Waits for the answer to request number, serving message boxes meanwhile; false when the
     // fault is recorded.
     bool await(std::uint32_t number, bridge::op operation) noexcept;
-    void fail(bridge::op operation, int deadline, bool ended) noexcept;
+    // Records a call that got no answer by deadline (a time on the monotonic clock), or whose
+    // process ended, and ends the process.
+    void fail(bridge::op operation, int deadline_seconds, bool ended,
+              unsigned long long deadline) noexcept;
+    // Records an answer out of its range as a fault of the call, and ends the process.
+    void bad_answer(bridge::op operation) noexcept;
+
+    // How long ending a process may take beyond a call's deadline: a killed process ends at
+    // once, unless it is stuck in the kernel or a driver, and then the host doesn't wait for it.
+    static constexpr int end_wait_ms = 200;
+
+    // The answer to the last request, as read from the block once and checked here.
+    struct answer_fields {
+        std::int32_t outcome = 0;
+        std::int32_t result = 0;
+        std::uint32_t fault_code = 0;
+    };
 
     machine_host_callback* instance_;
     platform::child_process child_;
@@ -98,7 +114,15 @@ private:
     std::uint32_t requests_ = 0; // the number of the last request
     bool bridge_awake_ = false;  // the bridge was still spinning when it was made: worth a spin
     machine_fault fault_;
+    answer_fields answer_;
+    // A message box's texts, copied out of the block before they are shown.
+    char message_text_[bridge::message_text_size] = {};
+    char message_caption_[bridge::message_caption_size] = {};
 };
+
+// The folder of the host's executable, without its last separator, into text; "" when it can't
+// be learnt or doesn't fit size.
+void executable_folder(char* text, std::size_t size) noexcept;
 
 // Where the bridge program lies: beside the module that holds this code (kestrune.dll, or the
 // program it is linked into). False when that path can't be learnt or is too long for text.

@@ -13,6 +13,7 @@ const char* call_name(op operation) noexcept {
     case op::start_up:
         return "start_up";
     case op::load_data:
+    case op::state_in:
         return "load_data";
     case op::set_parameter:
         return "set_parameter";
@@ -25,6 +26,7 @@ const char* call_name(op operation) noexcept {
     case op::data_size:
         return "data_size";
     case op::dump_data:
+    case op::state_out:
         return "dump_data";
     case op::user_command:
         return "user_command";
@@ -53,6 +55,7 @@ int deadline_seconds(op operation) noexcept {
         return 2;
     case op::start_up:
     case op::load_data:
+    case op::state_in:
         return 10;
     default:
         return 30;

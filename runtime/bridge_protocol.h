@@ -23,13 +23,14 @@ enum class op : std::int32_t {
     get_info = 1,       // loads the DLL, calls "GetInfo", copies the ranges (args[0]: room for)
     create = 2,         // calls "CreateMachine" and gives the machine the bridge's callback
     start_up = 3,       //
-    load_data = 4,      // args[0]: bytes of state in the payload
+    load_data = 4,      // args[0]: bytes of state, gathered by state_in before
     set_parameter = 5,  // args: index, value
     sequence_event = 6, // args: channel, note, instrument, command, parameter
     render_block = 7,   // args: count, tracks; the samples in the payload
     silence = 8,        //
     data_size = 9,      // answer in result
-    dump_data = 10,     // args[0]: bytes the payload holds for it, zero-filled by the host
+    dump_data = 10,     // args[0]: bytes of state the bridge has its machine write into a
+                        // zero-filled buffer of its own; they come back with state_out
     user_command = 11,  //
     mute_channel = 12,  // args: index
     channel_muted = 13, // args: index; answer in result (0 or 1)
@@ -37,7 +38,12 @@ enum class op : std::int32_t {
     describe = 15,      // args: index, value; text in text; answer in result (0 or 1)
     destroy = 16,       // "DeleteMachine" or the destructor; what it raises is discarded
     message_reply = 17, // the host's answer to a message: the box's result in result
-    count = 18          // the number of operations
+    state_in = 18,      // args: offset, bytes, total: one piece of a state for load_data, in the
+                        // payload; the bridge keeps a buffer of total bytes from offset 0 on
+    state_out = 19,     // args: offset, bytes: one piece of the state dump_data wrote, into the
+                        // payload. A state of any size crosses in pieces of the payload's size,
+                        // so the block keeps its working size
+    count = 20          // the number of operations
 };
 
 // How the bridge ended a request.

@@ -147,6 +147,10 @@ private:
     status serve(op operation);
     status get_info(int capacity);
     status create();
+    status state_in(std::int32_t offset, std::int32_t bytes, std::int32_t total);
+    status load_data(std::int32_t total);
+    status dump_data(std::int32_t size);
+    status state_out(std::int32_t offset, std::int32_t bytes);
 
     const char* path_;
     platform::channel link_;
@@ -155,6 +159,10 @@ private:
     guarded_machine machine_;
     bridge_callback callback_;
     std::uint32_t current_ = 0; // the request in progress, or answered last
+    // A state on its way in (gathered by state_in for load_data) or out (written by dump_data,
+    // fetched by state_out); freed once it has crossed.
+    std::unique_ptr<unsigned char[]> state_;
+    std::int32_t state_size_ = 0;
 };
 
 status server::get_info(int capacity) {
@@ -207,6 +215,57 @@ status server::create() {
     return made && machine_.target == nullptr ? status::no_machine : ended(made);
 }
 
+status server::state_in(std::int32_t offset, std::int32_t bytes, std::int32_t total) {
+    if (offset == 0) {
+        state_.reset(total > 0 ? new (std::nothrow) unsigned char[static_cast<std::size_t>(total)]
+                               : nullptr);
+        state_size_ = state_ != nullptr ? total : 0;
+    }
+    if (state_ == nullptr || total != state_size_ || offset < 0 || bytes <= 0 || !fits(bytes) ||
+        offset > state_size_ - bytes) {
+        state_.reset();
+        state_size_ = 0;
+        return status::no_machine;
+    }
+    std::memcpy(state_.get() + offset, bridge::payload_of(block_.base),
+                static_cast<std::size_t>(bytes));
+    return status::returned;
+}
+
+status server::load_data(std::int32_t total) {
+    if (state_ == nullptr || total != state_size_) {
+        return status::no_machine;
+    }
+    status outcome = ended(machine_.load_data(state_.get(), total));
+    state_.reset();
+    state_size_ = 0;
+    return outcome;
+}
+
+status server::dump_data(std::int32_t size) {
+    state_.reset(size > 0 ? new (std::nothrow) unsigned char[static_cast<std::size_t>(size)]()
+                          : nullptr);
+    state_size_ = state_ != nullptr ? size : 0;
+    if (state_ == nullptr) {
+        return status::no_machine; // no room: the store fails, never a short blob
+    }
+    return ended(machine_.dump_data(state_.get(), size));
+}
+
+status server::state_out(std::int32_t offset, std::int32_t bytes) {
+    if (state_ == nullptr || offset < 0 || bytes <= 0 || !fits(bytes) ||
+        offset > state_size_ - bytes) {
+        return status::no_machine;
+    }
+    std::memcpy(bridge::payload_of(block_.base), state_.get() + offset,
+                static_cast<std::size_t>(bytes));
+    if (offset + bytes == state_size_) {
+        state_.reset();
+        state_size_ = 0;
+    }
+    return status::returned;
+}
+
 status server::serve(op operation) {
     bridge::header& h = header();
     const std::int32_t* a = h.args;
@@ -218,8 +277,10 @@ status server::serve(op operation) {
         return create();
     case op::start_up:
         return ended(machine_.start_up());
+    case op::state_in:
+        return state_in(a[0], a[1], a[2]);
     case op::load_data:
-        return fits(a[0]) ? ended(machine_.load_data(payload, a[0])) : status::no_machine;
+        return load_data(a[0]);
     case op::set_parameter:
         return ended(machine_.set_parameter(a[0], a[1]));
     case op::sequence_event:
@@ -240,7 +301,9 @@ status server::serve(op operation) {
         return ended(returned);
     }
     case op::dump_data:
-        return fits(a[0]) ? ended(machine_.dump_data(payload, a[0])) : status::no_machine;
+        return dump_data(a[0]);
+    case op::state_out:
+        return state_out(a[0], a[1]);
     case op::user_command:
         return ended(machine_.user_command());
     case op::mute_channel:
@@ -290,9 +353,13 @@ int bridge_callback::beat_ticks() noexcept {
 
 } // namespace
 
-int serve_bridge(const char* path, std::size_t block_size, const char* handles) noexcept {
+int serve_bridge(const char* path, std::size_t block_size, const char* host_folder,
+                 const char* handles) noexcept {
     platform::bridge_handles handed;
-    if (path == nullptr || !platform::read_bridge_handles(handles, handed)) {
+    // What the bridge was handed is its own alone, before its machine can start a process; and
+    // the machine's DLLs are found as in the host's process.
+    if (path == nullptr || !platform::read_bridge_handles(handles, handed) ||
+        !platform::keep_from_children(handed) || !platform::search_dlls_in(host_folder)) {
         return 2;
     }
     // Lives until the process ends: a machine's own threads may still call its callback.

@@ -10,9 +10,11 @@
 namespace kestrune {
 
 // Serves the machine at path through the block (of block_size bytes) and the channel that the
-// host handed this process, named by handles (platform::read_bridge_handles). Answers the
-// process's exit code: 0 when the host closed the channel, 2 when handles isn't such a text or
-// the block can't be mapped.
-int serve_bridge(const char* path, std::size_t block_size, const char* handles) noexcept;
+// host handed this process, named by handles (platform::read_bridge_handles). The machine's DLLs
+// are searched for in host_folder (the host's executable folder) as in the host's process.
+// Answers the process's exit code: 0 when the host closed the channel, 2 when handles isn't
+// such a text, they can't be kept from the machine's children, or the block can't be mapped.
+int serve_bridge(const char* path, std::size_t block_size, const char* host_folder,
+                 const char* handles) noexcept;
 
 } // namespace kestrune

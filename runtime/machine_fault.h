@@ -12,6 +12,8 @@ struct machine_fault {
                                 // process was ended
     bool process_ended = false; // the bridge process ended during the call...
     int exit_code = 0;          // ...with this code (128 plus the signal for a signal natively)
+    bool bad_answer = false;    // the bridge answered the call with a value out of its range,
+                                // and its process was ended
 };
 
 } // namespace kestrune

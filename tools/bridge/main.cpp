@@ -1,14 +1,16 @@
 // kestrune-bridge: runs one machine, for one instance of Kestrune whose machine is isolated, in a
 // process of its own. Kestrune starts it beside itself with the machine DLL's path and the size
-// of the block it shares with it, and the handles it hands it; it is no program to start by hand.
-//   kestrune-bridge <machine DLL path> <block size in bytes> <handles>
+// of the block it shares with it, the host's executable folder (where the machine's DLLs are
+// looked for first, as in the host's process), and the handles it hands it; it is no program to
+// start by hand.
+//   kestrune-bridge <machine DLL path> <block size in bytes> <host folder> <handles>
 #include <cstdlib>
 #include <cstring>
 
 #include "runtime/bridge_server.h"
 
 int main(int argc, char** argv) {
-    if (argc != 4 || argv[1][0] == '\0' || argv[2][0] < '0' || argv[2][0] > '9') {
+    if (argc != 5 || argv[1][0] == '\0' || argv[2][0] < '0' || argv[2][0] > '9') {
         return 2;
     }
     char* end = nullptr;
@@ -16,5 +18,5 @@ int main(int argc, char** argv) {
     if (*end != '\0' || size == 0 || size > 0xFFFFFFFFull) {
         return 2;
     }
-    return kestrune::serve_bridge(argv[1], static_cast<std::size_t>(size), argv[3]);
+    return kestrune::serve_bridge(argv[1], static_cast<std::size_t>(size), argv[3], argv[4]);
 }
