@@ -94,13 +94,14 @@ bool machine_plugin::load_machine() {
         return false;
     }
     bool isolate = wants_isolation(); // before the last machine's fault is forgotten
+    bool for_fault = machine.faulted() || library_faulted(info->library_path.c_str());
     unload_machine();
     machine.forget_fault(); // a fresh machine, whatever became of the last one
     fault_noted = false;
     meant_isolated = isolate;
     in_bridge = false;
     bool started = false;
-    if (isolate && load_isolated(started)) {
+    if (isolate && load_isolated(started, for_fault)) {
         return started;
     }
     library = platform::load_library(info->library_path.c_str(), &machine.fp);
@@ -151,7 +152,7 @@ bool machine_plugin::wants_isolation() const noexcept {
     }
 }
 
-bool machine_plugin::load_isolated(bool& started) noexcept {
+bool machine_plugin::load_isolated(bool& started, bool for_fault) noexcept {
     started = false;
     if (bridge == nullptr) {
         bridge.reset(new (std::nothrow) bridge_client(*this));
@@ -163,7 +164,10 @@ bool machine_plugin::load_isolated(bool& started) noexcept {
     bridge_client::start_result result =
         bridge->start(info->library_path.c_str(), machine_ranges.get(),
                       static_cast<int>(info->global_params().size()), copied);
-    if (result == bridge_client::start_result::cant_start) {
+    // A bridge whose machine can't be had there (a DLL it needs isn't found from that process)
+    // leaves the machine to the host's process, unless it runs isolated because it faulted.
+    if (result == bridge_client::start_result::cant_start ||
+        (result == bridge_client::start_result::no_machine && !for_fault)) {
         return false;
     }
     in_bridge = true;

@@ -130,9 +130,10 @@ private:
     void forget_description(); // the ranges of the machine last loaded
     // Whether the next start should run its machine in a bridge process.
     bool wants_isolation() const noexcept;
-    // Starts the machine in a bridge process: false when none can be started (nothing was
-    // done); else true, with started telling whether a machine now runs.
-    bool load_isolated(bool& started) noexcept;
+    // Starts the machine in a bridge process: false when none can be started, or (unless it is
+    // isolated for a fault) its machine can't be had there; else true, with started telling
+    // whether a machine now runs.
+    bool load_isolated(bool& started, bool for_fault) noexcept;
     // What the About box says of the process, for an instance that was meant to run isolated.
     const char* process_text() const noexcept;
     // Re-entry bookkeeping around each host call that reaches the machine: enter answers false

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,13 @@
 #include "runtime/bridge_protocol.h"
 #include "tests/runtime/runtime_support.h"
 #include "tests/support/test_paths.h"
+
+#if !defined(_WIN32)
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace kestrune::test {
 namespace {
@@ -35,6 +44,38 @@ std::string shown_about(instance& plugin, const machine_info& info) {
     return line.substr(prefix.size(), line.size() - prefix.size() - 1);
 #endif
 }
+
+// The bytes this process has mapped (natively; 0 on Windows, where the test doesn't ask).
+std::size_t mapped_bytes() {
+#if defined(_WIN32)
+    return 0;
+#else
+    unsigned long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm != nullptr) {
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+#endif
+}
+
+#if !defined(_WIN32)
+// How many descriptors this process has open.
+int open_descriptors() {
+    int count = 0;
+    DIR* folder = opendir("/proc/self/fd");
+    while (folder != nullptr && readdir(folder) != nullptr) {
+        ++count;
+    }
+    if (folder != nullptr) {
+        closedir(folder);
+    }
+    return count;
+}
+#endif
 
 // Every global value "no change", and no notes.
 void clear_values(instance& plugin, const machine_info& info) {
@@ -465,6 +506,119 @@ TEST_F(Isolation, AfterAFaultInProcessTheNextStartRunsInABridge) {
     EXPECT_FALSE(local->isolated());
     EXPECT_TRUE(b.render(local));
 }
+
+// --- A machine against its own bridge --------------------------------------------------------
+
+// A state far larger than the block crosses whole, both ways, in pieces: the host's mapping of
+// the block keeps its working size.
+TEST_F(Isolation, A64MBStateCrossesWholeAndTheBlockKeepsItsSize) {
+    auto info = describe(fixture_path("isolation_big_state.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info), restored(*info);
+    start(plugin);
+    ASSERT_TRUE(plugin->isolated());
+    std::size_t mapped_before = mapped_bytes();
+    {
+        memory_archive stored, again;
+        plugin->store_state(&stored);
+        const std::vector<unsigned char>& blob = stored.entries[""];
+        constexpr std::size_t words = 16 * 1024 * 1024;
+        ASSERT_EQ(blob.size(), 8 + 4 * words);
+        auto word_at = [](const std::vector<unsigned char>& bytes, std::size_t i) {
+            std::uint32_t word;
+            std::memcpy(&word, bytes.data() + 8 + 4 * i, 4);
+            return word;
+        };
+        for (std::size_t i = 0; i < words; i += 4093) {
+            ASSERT_EQ(word_at(blob, i), i) << i;
+        }
+        ASSERT_EQ(word_at(blob, words - 1), words - 1);
+        start(restored, &stored); // its load_data found word 0, and stores one more
+        restored->store_state(&again);
+        ASSERT_EQ(again.entries[""].size(), blob.size());
+        EXPECT_EQ(word_at(again.entries[""], words - 1), words);
+    }
+#if !defined(_WIN32)
+    EXPECT_LT(mapped_bytes(), mapped_before + 8 * 1024 * 1024) << "before: " << mapped_before;
+#else
+    (void)mapped_before;
+#endif
+}
+
+// A machine that loads in process but can't be had in its bridge (a DLL it needs lies only
+// where the host's process finds it) runs in process; the About box says so.
+TEST_F(Isolation, AMachineThatCantBeHadInItsBridgeRunsInProcess) {
+    auto info = describe(fixture_path("isolation_not_in_bridge.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    start(plugin);
+    EXPECT_FALSE(plugin->isolated());
+    EXPECT_NE(plugin->loaded_machine(), nullptr);
+    expect_about_ends(plugin, *info, "\n\nProcess:\thost");
+}
+
+#if !defined(_WIN32)
+// A machine that cuts the shared block to nothing: the block is sealed against shrinking, so
+// the host goes on, and so does the machine, even as the block grows.
+TEST_F(Isolation, AMachineCantShrinkTheBlockUnderTheHost) {
+    auto info = describe(fixture_path("isolation_truncate_render.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    start(plugin);
+    ASSERT_TRUE(plugin->isolated());
+    for (int count : {256, 20000, 256}) {
+        block b(count, 0.5f);
+        EXPECT_TRUE(b.render(plugin)) << count;
+        EXPECT_EQ(b.left[static_cast<std::size_t>(count) - 1], 0.5f) << count;
+    }
+}
+
+// A bridge whose machine forks a child that keeps every descriptor, then exits: its end is seen
+// at once through the process itself, not at the call's deadline.
+TEST_F(Isolation, AChildThatKeepsTheChannelDoesntHideTheBridgesEnd) {
+    auto info = describe(fixture_path("isolation_orphan_render.dll"), always);
+    ASSERT_TRUE(info);
+    instance plugin(*info);
+    start(plugin);
+    ASSERT_TRUE(plugin->isolated());
+    auto begun = clock_type::now();
+    block b(256, 0.5f);
+    EXPECT_FALSE(b.render(plugin));
+    EXPECT_LT(seconds_since(begun), 1.5);
+    expect_about_ends(plugin, *info,
+                      "\n\nProcess:\town\n\nFaulted:\trender_block (process ended (exit code 5))");
+}
+
+// Without a descriptor to spare for a bridge, an isolated start runs in process, and leaves no
+// descriptor behind.
+TEST_F(Isolation, WithoutDescriptorsForABridgeTheMachineRunsInProcess) {
+    auto info = describe(fixture_path("isolation_plain.dll"), always);
+    ASSERT_TRUE(info);
+    int open_before = open_descriptors();
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit lowered = limit;
+    lowered.rlim_cur = static_cast<rlim_t>(open_before + 64);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> taken; // all but one descriptor, for the library's own load
+    for (int held; (held = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        taken.push_back(held);
+    }
+    close(taken.back());
+    taken.pop_back();
+    auto plugin = std::make_unique<instance>(*info);
+    start(*plugin);
+    for (int held : taken) {
+        close(held);
+    }
+    setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_FALSE((*plugin)->isolated());
+    EXPECT_NE((*plugin)->loaded_machine(), nullptr);
+    expect_about_ends(*plugin, *info, "\n\nProcess:\thost");
+    plugin.reset();
+    EXPECT_EQ(open_descriptors(), open_before);
+}
+#endif
 
 } // namespace
 } // namespace kestrune::test
