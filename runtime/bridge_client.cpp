@@ -111,7 +111,7 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     // A bridge that never gets ready (missing, refused, or it ended at once) can't be started.
     unsigned long long deadline =
         platform::monotonic_microseconds() +
-        1000000ull * static_cast<unsigned>(bridge::deadline_seconds(bridge::op::start_up));
+        second_ * static_cast<unsigned>(bridge::deadline_seconds(bridge::op::start_up));
     shared().block_handle = static_cast<std::int32_t>(child_.block);
     if (wait_for(shared().ready, 1, shared().host_asleep, child_.link, deadline, false) !=
         platform::channel_wait::woken) {
@@ -119,11 +119,27 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
         return start_result::cant_start;
     }
     requests_ = 0;
+    return describe_and_create(ranges, capacity, copied);
+}
+
+void bridge_client::adopt(const platform::child_process& child,
+                          const platform::shared_block& block) noexcept {
+    end();
+    fault_ = machine_fault{};
+    child_ = child;
+    block_ = block;
+    requests_ = 0;
+}
+
+bridge_client::start_result bridge_client::describe_and_create(parameter_range* ranges,
+                                                               int capacity, int& copied) noexcept {
+    copied = 0;
     if (!call(bridge::op::get_info, capacity)) {
         return fault_.call != nullptr ? start_result::faulted : (end(), start_result::no_machine);
     }
     int described = answer_.result;
-    if (described < 0 || described > capacity) {
+    if (described < 0 || described > capacity ||
+        bridge::range_bytes(described) > block_.size - bridge::payload_offset) {
         bad_answer(bridge::op::get_info);
         return start_result::faulted;
     }
@@ -228,7 +244,7 @@ std::uint32_t bridge_client::publish() noexcept {
 bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
     int seconds = bridge::deadline_seconds(operation);
     unsigned long long deadline =
-        platform::monotonic_microseconds() + 1000000ull * static_cast<unsigned>(seconds);
+        platform::monotonic_microseconds() + second_ * static_cast<unsigned>(seconds);
     for (;;) {
         bridge::header& h = shared();
         platform::channel_wait woke =

@@ -47,6 +47,16 @@ public:
     start_result start(const char* path, parameter_range* ranges, int capacity,
                        int& copied) noexcept;
 
+    // Takes over a bridge started elsewhere, as start does once the bridge is ready: its
+    // process (whose id may be one this process can't end: then it is only let go), our end of
+    // its channel and the block. Then describe_and_create reads its ranges and creates its
+    // machine. For tests, and the fuzzer that plays a bridge.
+    void adopt(const platform::child_process& child, const platform::shared_block& block) noexcept;
+    start_result describe_and_create(parameter_range* ranges, int capacity, int& copied) noexcept;
+    // Every deadline counts in units of this many microseconds a second (a million): the fuzzer
+    // plays a bridge that doesn't answer in milliseconds.
+    void set_second(unsigned long long microseconds) noexcept { second_ = microseconds; }
+
     // Whether a machine answers in a bridge now: false before start, after a fault or end.
     bool running() const noexcept { return child_.id != 0; }
     // The fault that ended the process last; its call is null when none did.
@@ -115,6 +125,7 @@ private:
     bool bridge_awake_ = false;  // the bridge was still spinning when it was made: worth a spin
     machine_fault fault_;
     answer_fields answer_;
+    unsigned long long second_ = 1000000;
     // A message box's texts, copied out of the block before they are shown.
     char message_text_[bridge::message_text_size] = {};
     char message_caption_[bridge::message_caption_size] = {};
