@@ -213,6 +213,33 @@ TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
 }
 
 #if defined(_WIN32)
+// A machine whose DLL needs another beside the host's executable loads in its bridge too, though
+// the bridge lies beside the library, in a folder of its own: it renders as in process.
+TEST(HostEverywhere, AnIsolatedMachineFindsItsDllsBesideTheHostsExecutable) {
+    temp_folder dir;
+    std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
+    std::string library = dir.at("lib/kestrune.dll");
+    dir.make_folder("lib");
+    fs::rename(dir.at("kestrune.dll"), library);
+    fs::rename(dir.at("kestrune-bridge.exe"), dir.at("lib/kestrune-bridge.exe"));
+    dir.copy_in(kestrune::test::fixture_path("isolation_helper.dll"), "isolation_helper.dll");
+    dir.copy_in(kestrune::test::fixture_path("isolation_needs_helper.dll"),
+                "Gear/Psycle/isolation_needs_helper.dll");
+    std::string outputs[2] = {dir.at("in_process.wav"), dir.at("isolated.wav")};
+    for (int isolated = 0; isolated < 2; ++isolated) {
+        std::vector<std::string> arguments = {
+            "--library",    library,           "render",    "Kestrune Isolation Fixture",
+            "-o",           outputs[isolated], "--seconds", "1",
+            "--no-progress"};
+        if (isolated != 0) {
+            arguments.push_back("--isolated");
+        }
+        tool_result r = run_host(arguments, host);
+        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    }
+    EXPECT_EQ(fs::file_size(outputs[0]), fs::file_size(outputs[1]));
+}
+
 // The id of a kestrune-bridge.exe that parent started; 0 when there is none.
 DWORD bridge_of(DWORD parent) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
