@@ -68,15 +68,6 @@ bool next_match(posix_search& search, search_entry& entry) {
     return false;
 }
 
-// The working folder when this module was loaded, against which the loader resolved a relative
-// library name; empty when it couldn't be read.
-char load_folder[PATH_MAX];
-__attribute__((constructor)) void record_load_folder() {
-    if (getcwd(load_folder, sizeof load_folder) == nullptr) {
-        load_folder[0] = '\0';
-    }
-}
-
 } // namespace
 
 module_handle module_containing(const void* address) {
@@ -115,12 +106,18 @@ unsigned module_file_name(module_handle module, char* buffer, unsigned size) {
         return copy_path(map->l_name, buffer, size);
     }
     if (map->l_name != nullptr && map->l_name[0] != '\0') {
-        // A library loaded by a relative name ("./kestrune.so") keeps that name; the loader
-        // resolved it in the folder of the moment, which may have changed since.
-        char joined[max_path + PATH_MAX];
-        int written = std::snprintf(joined, sizeof joined, "%s/%s", load_folder, map->l_name);
-        if (load_folder[0] != '/' || written <= 0 ||
-            static_cast<std::size_t>(written) >= sizeof joined) {
+        // A library loaded by a relative name ("./kestrune.so") keeps that name; its origin is
+        // the absolute folder the loader found it in when it loaded it, whatever the working
+        // folder is now.
+        char origin[PATH_MAX];
+        const char* name = std::strrchr(map->l_name, '/');
+        name = name != nullptr ? name + 1 : map->l_name;
+        char joined[2 * PATH_MAX];
+        if (dlinfo(module, RTLD_DI_ORIGIN, origin) != 0 || origin[0] != '/') {
+            return 0;
+        }
+        int written = std::snprintf(joined, sizeof joined, "%s/%s", origin, name);
+        if (written <= 0 || static_cast<std::size_t>(written) >= sizeof joined) {
             return 0;
         }
         return copy_path(joined, buffer, size);

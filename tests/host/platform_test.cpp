@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -135,6 +136,33 @@ TEST(ModuleFileName, GivesTheExecutablesPathAndCutsShortLikeWin32) {
     EXPECT_LE(cut, 4u);
     EXPECT_EQ(small[4], '#') << "nothing is written past the size given";
     EXPECT_EQ(0u, platform::module_file_name(nullptr, path, sizeof path));
+}
+
+// A library loaded by a relative name keeps the absolute path it was found at, after the
+// working folder changed: what lies beside it (the bridge) is found there.
+TEST(ModuleFileName, IsAbsoluteForALibraryLoadedByARelativeName) {
+    temp_folder folder, elsewhere;
+    folder.copy_in(kestrune::test::fixture_path("sibling_normal.dll"), "relative.dll");
+    std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    std::string relative = std::string(".") + platform::path_separator + "relative.dll";
+    platform::module_handle library = platform::load_library(relative.c_str());
+    std::filesystem::current_path(elsewhere.path());
+    ASSERT_NE(nullptr, library);
+    char name[platform::max_path + 1] = {};
+    unsigned length = platform::module_file_name(library, name, platform::max_path);
+    char beside[platform::max_path];
+    bool found = platform::sibling_path(platform::find_export(library, "zzub_get_signature"),
+                                        "kestrune-bridge", beside, sizeof beside);
+    platform::free_library(library);
+    std::filesystem::current_path(before);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(std::filesystem::canonical(name),
+              std::filesystem::canonical(folder.at("relative.dll")));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(std::string(beside),
+              std::string(name, std::strrchr(name, platform::path_separator) + 1) +
+                  "kestrune-bridge");
 }
 
 void count_call(void* context);
