@@ -467,6 +467,31 @@ INSTANTIATE_TEST_SUITE_P(Isolation, Broken, ::testing::ValuesIn(broken_cases),
                                         : name;
                          });
 
+// A fault in a bridge costs no state either: a store writes the blob that the machine was
+// started from, and a new start hands it to the machine in the new bridge, which gives it back.
+TEST_F(Isolation, AStoreAfterAFaultWritesTheStateItWasStartedFrom) {
+    auto info = describe(fixture_path("isolation_abort_describe.dll"), always);
+    ASSERT_TRUE(info);
+    memory_archive song;
+    song.entries[""] = {1, 0, 0, 0, 4, 0, 0, 0, 0xC0, 0xFF, 0xEE, 0x01};
+    instance plugin(*info);
+    auto store = [&] {
+        memory_archive archive;
+        plugin->store_state(&archive);
+        return archive.entries[""];
+    };
+    start(plugin, &song);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(plugin->isolated());
+        EXPECT_EQ(store(), song.entries[""]) << "taken from the machine";
+        EXPECT_STREQ(plugin->value_text(0, 150), "");
+        ASSERT_STREQ(plugin->fault().call, "describe");
+        EXPECT_EQ(store(), song.entries[""]) << "kept";
+        start(plugin);
+    }
+}
+
 // With the default setting, a machine that faulted in process runs in a bridge from its next
 // start on, and so does every later instance of its DLL; it renders there as it should.
 TEST_F(Isolation, AfterAFaultInProcessTheNextStartRunsInABridge) {
