@@ -270,7 +270,7 @@ void machine_plugin::start(host_archive* archive) noexcept {
     if (load_machine()) {
         restore_state(archive, machine, kept_state, after_fault);
     } else if (!after_fault) {
-        kept_state.release();
+        kept_state.release(); // after a fault it waits for a store, or the next start
     }
     leave();
 }
