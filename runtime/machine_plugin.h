@@ -125,6 +125,8 @@ public:
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
     int track_records() const { return track_record_count; }
+    // The state kept for a fault (state.h): empty, or the data of the last blob.
+    const byte_buffer& kept_blob() const { return kept_state; }
 
 private:
     explicit machine_plugin(const machine_info& info) noexcept;
