@@ -94,6 +94,25 @@ public:
     std::vector<unsigned char> delivered;
 };
 
+// An archive whose one stream is the one given.
+class single_archive final : public kestrune::host_archive {
+public:
+    explicit single_archive(host_instream& in) : in_(&in) {}
+    explicit single_archive(host_outstream& out) : out_(&out) {}
+    host_outstream* output_stream(const char* name) override {
+        FUZZ_CHECK(name != nullptr && name[0] == '\0');
+        return out_;
+    }
+    host_instream* input_stream(const char* name) override {
+        FUZZ_CHECK(name != nullptr && name[0] == '\0');
+        return in_;
+    }
+
+private:
+    host_instream* in_ = nullptr;
+    host_outstream* out_ = nullptr;
+};
+
 std::int32_t padded_int(const std::vector<unsigned char>& given) {
     unsigned char bytes[4] = {0, 0, 0, 0};
     if (!given.empty()) {
@@ -136,8 +155,11 @@ void restore_random_stream(FuzzedDataProvider& in) {
     } reader;
     reader.inner = &stream;
     reader.owner = &target;
+    single_archive reader_archive(reader);
     kestrune::guarded_machine calls(&target);
-    kestrune::read_state_blob(reader, calls);
+    kestrune::byte_buffer kept;
+    kestrune::restore_state(&reader_archive, calls, kept, false);
+    FUZZ_CHECK(kept.size == (target.loads == 1 ? target.expected_size : 0));
 
     FUZZ_CHECK(!stream.reads.empty() && stream.reads[0].asked == 4);
     if (padded_int(stream.reads[0].given) != 1) {
@@ -169,7 +191,9 @@ void store_and_restore(FuzzedDataProvider& in) {
     }
     vector_outstream out;
     kestrune::guarded_machine source_calls(&source);
-    kestrune::write_state_blob(source_calls, out);
+    single_archive out_archive(out);
+    kestrune::byte_buffer kept;
+    kestrune::save_state(out_archive, source_calls, kept);
     if (source.size <= 0) {
         FUZZ_CHECK(out.bytes.empty());
         return;
@@ -180,7 +204,9 @@ void store_and_restore(FuzzedDataProvider& in) {
     target.expected_size = source.size;
     target.delivered.assign(out.bytes.begin() + 8, out.bytes.end());
     kestrune::guarded_machine target_calls(&target);
-    kestrune::read_state_blob(stream, target_calls);
+    kestrune::byte_buffer data = kestrune::read_state_blob(stream);
+    FUZZ_CHECK(data.size == source.size);
+    target_calls.load_data(data.data, data.size);
     FUZZ_CHECK(target.loads == 1);
 }
 

@@ -6,7 +6,6 @@
 #include "runtime/about.h"
 #include "runtime/audio.h"
 #include "runtime/faulted_libraries.h"
-#include "runtime/state.h"
 
 namespace kestrune {
 
@@ -267,24 +266,20 @@ void machine_plugin::start(host_archive* archive) noexcept {
     if (!enter()) {
         return;
     }
-    if (load_machine() && archive != nullptr) {
-        host_instream* stream = archive->input_stream("");
-        if (stream != nullptr) {
-            read_state_blob(*stream, machine);
-        }
+    bool after_fault = machine.faulted(); // before the load forgets it
+    if (load_machine()) {
+        restore_state(archive, machine, kept_state, after_fault);
+    } else if (!after_fault) {
+        kept_state.release(); // after a fault it waits for a store, or the next start
     }
     leave();
 }
 
 void machine_plugin::store_state(host_archive* archive) noexcept {
-    if (archive == nullptr || !machine.running() || !enter()) {
-        return;
+    if (archive != nullptr && enter()) {
+        save_state(*archive, machine, kept_state);
+        leave();
     }
-    host_outstream* stream = archive->output_stream("");
-    if (stream != nullptr) {
-        write_state_blob(machine, *stream);
-    }
-    leave();
 }
 
 // --- Events and value texts -----------------------------------------------------------------

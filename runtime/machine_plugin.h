@@ -13,7 +13,8 @@
 // is detached when the machine is abandoned and is kept for good, and the first abandonment
 // pins Kestrune's own module, so that a faulted machine's timer or thread that calls it later
 // still finds it. The About box then says where and why it faulted. A later start loads a fresh
-// machine.
+// machine. The fault costs no state: a store writes the last state blob that the machine was
+// handed or gave (state.h), and the later start hands it to the fresh machine.
 //
 // Isolation: an instance may run its machine in a bridge process of its own instead
 // (bridge_client.h), as its description's setting says (machine/isolation.h): by default after
@@ -42,6 +43,7 @@
 #include "runtime/events.h"
 #include "runtime/guarded_machine.h"
 #include "runtime/machine_callback.h"
+#include "runtime/state.h"
 #include "runtime/value_layout.h"
 
 namespace kestrune {
@@ -123,6 +125,8 @@ public:
     int tracks() const { return track_count; }
     const value_layout& global_layout() const { return layout; }
     int track_records() const { return track_record_count; }
+    // The state kept for a fault (state.h): empty, or the data of the last blob.
+    const byte_buffer& kept_blob() const { return kept_state; }
 
 private:
     explicit machine_plugin(const machine_info& info) noexcept;
@@ -163,6 +167,9 @@ private:
     bool fault_noted = false;              // the machine's fault is in faulted_libraries
     int calls_in_progress = 0;             // host calls now inside the machine: 0 or 1
     bool release_pending = false;          // released during a call: the call's end completes it
+    // The data of the last state blob handed to the machine or taken from it (state.h): what a
+    // store writes once the machine has faulted, and the next start restores.
+    byte_buffer kept_state;
 };
 
 // The runtime's way of making instances (an instance_maker): machine_plugin::create, answered

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "hostkit/library.h"
 #include "runtime/about.h"
@@ -25,6 +26,8 @@ const char* const fault_fixture = "msvc_fault_generator";
 const char* const fault_fixture = "rt_generator";
 #endif
 const char* const started = "GetInfo\nCreateMachine\nstart_up\n";
+// The state blob of the song that a start whose load_data faults is given.
+const std::vector<unsigned char> start_blob = {1, 0, 0, 0, 2, 0, 0, 0, 9, 9};
 const char* const start_calls[] = {"GetInfo", "CreateMachine", "start_up", "load_data"};
 const char* const running_calls[] = {
     "set_parameter", "sequence_event", "render_block",  "silence", "data_size", "dump_data",
@@ -100,7 +103,7 @@ protected:
         fixture_state& state = machine.state();
         if (is_start_call(call)) {
             memory_archive archive;
-            archive.entries[""] = {1, 0, 0, 0, 2, 0, 0, 0, 9, 9};
+            archive.entries[""] = start_blob;
             plugin->start(call == "load_data" ? &archive : nullptr);
             return;
         }
@@ -154,8 +157,9 @@ protected:
         }
     }
 
-    // Every operation of a faulted instance: none reaches the machine.
-    void drive_everything(instance& plugin) {
+    // Every operation of a faulted instance: none reaches the machine. A store writes the
+    // state blob that the machine was last handed, here only when its load_data faulted.
+    void drive_everything(instance& plugin, const std::string& call) {
         std::memset(plugin->global_values, 0, 7);
         std::memset(plugin->track_values, 0x41, 6);
         plugin->take_events();
@@ -165,7 +169,8 @@ protected:
         plugin->halt();
         memory_archive archive;
         plugin->store_state(&archive);
-        EXPECT_TRUE(archive.entries[""].empty());
+        EXPECT_EQ(archive.entries[""],
+                  call == "load_data" ? start_blob : std::vector<unsigned char>{});
         plugin->run_command(0);
         plugin->mute(1);
         EXPECT_FALSE(plugin->is_muted(1));
@@ -214,12 +219,14 @@ protected:
         ASSERT_NE(plugin->fault().call, nullptr);
         EXPECT_EQ(plugin->fault().call, call);
         EXPECT_EQ(plugin->fault().code, code);
-        drive_everything(plugin);
+        drive_everything(plugin, call);
         check_about(plugin, call, cause);
 
-        // A new start abandons the faulted machine, destroying nothing, and runs a fresh one.
+        // A new start abandons the faulted machine, destroying nothing, and runs a fresh one,
+        // which gets the state that the last one was handed.
         plugin->start(nullptr);
-        EXPECT_EQ(machine.take_log(), started);
+        EXPECT_EQ(machine.take_log(),
+                  std::string(started) + (call == "load_data" ? "load_data\n" : ""));
         EXPECT_EQ(plugin->fault().call, nullptr);
         machine.state().render_action = 1;
         machine.state().render_value = 32768.0f;
@@ -380,6 +387,60 @@ TEST_F(Fault, OtherInstancesOfTheMachineRunOn) {
     EXPECT_EQ(machine.take_log(), "silence\nsilence\nmute_channel 2\n");
     EXPECT_NE(healthy->loaded_machine(), nullptr);
     EXPECT_EQ(healthy->fault().call, nullptr);
+}
+
+// A fault costs no state: a store after it writes the blob that the machine was last handed or
+// gave, and the next start hands that blob to the fresh machine, unless the song has its own.
+TEST_F(Fault, TheLastStateOutlivesAFault) {
+    const std::vector<unsigned char> song_blob = {1, 0, 0, 0, 3, 0, 0, 0, 7, 8, 9};
+    const std::string restored = std::string(started) + "load_data 07 08 09\n";
+    memory_archive song;
+    song.entries[""] = song_blob;
+    machine.state().load_bytes = 3;
+    instance plugin(*info);
+    plugin->master_info = &master;
+    auto store = [&] {
+        memory_archive archive;
+        plugin->store_state(&archive);
+        return archive.entries[""];
+    };
+    auto fault_in_midi_in = [&] {
+        arm("midi_in", FIXTURE_FAULT_THROW);
+        plugin->midi_key(0, 0, 0);
+        machine.state().fault_kind = 0;
+        EXPECT_STREQ(plugin->fault().call, "midi_in");
+    };
+
+    plugin->start(&song);
+    fault_in_midi_in();
+    EXPECT_EQ(store(), song_blob) << "the blob it was started from";
+    machine.take_log();
+    plugin->start(nullptr);
+    EXPECT_EQ(machine.take_log(), restored) << "into the fresh machine";
+
+    machine.state().data_size = 4;
+    machine.state().dump_first = 0x20;
+    const std::vector<unsigned char> taken = {1, 0, 0, 0, 4, 0, 0, 0, 0x20, 0x21, 0x22, 0x23};
+    EXPECT_EQ(store(), taken);
+    arm("dump_data", FIXTURE_FAULT_THROW);
+    EXPECT_EQ(store(), taken) << "a store whose dump faults writes the one taken before";
+    machine.state().fault_kind = 0;
+    EXPECT_EQ(store(), taken);
+
+    machine.take_log();
+    plugin->start(&song);
+    EXPECT_EQ(machine.take_log(), restored) << "the song's own state wins";
+    fault_in_midi_in();
+    EXPECT_EQ(store(), song_blob);
+
+    // Only after a fault: a start after a healthy machine begins from nothing, as ever.
+    machine.take_log();
+    plugin->start(nullptr);
+    plugin->start(nullptr);
+    fault_in_midi_in();
+    EXPECT_TRUE(store().empty());
+    EXPECT_EQ(machine.take_log(),
+              restored + "DeleteMachine\ndestructor\n" + started + "midi_in 0 0 0\n");
 }
 
 // The machines that fault in one call only, which other tests use too: generators that start

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "runtime/about.h"
 #include "runtime/audio.h"
@@ -357,50 +358,66 @@ TEST(StateBlob, IntegersAreLittleEndian) {
     EXPECT_EQ(bytes[3], 0xFF);
 }
 
-TEST(StateBlob, StoresVersionSizeAndDataInThreeWrites) {
+TEST(StateBlob, StoresVersionSizeAndDataInThreeWritesAndKeepsIt) {
     memory_archive archive;
     recording_machine source;
     source.size = 5;
     guarded_machine calls(&source);
-    write_state_blob(calls, *archive.output_stream(""));
-    EXPECT_EQ(archive.entries[""],
-              (std::vector<unsigned char>{1, 0, 0, 0, 5, 0, 0, 0, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4}));
+    byte_buffer kept;
+    save_state(archive, calls, kept);
+    const std::vector<unsigned char> blob = {1, 0, 0, 0, 5, 0, 0, 0, 0xA0, 0xA1, 0xA2, 0xA3, 0xA4};
+    EXPECT_EQ(archive.entries[""], blob);
     EXPECT_EQ(archive.writes, (std::vector<int>{4, 4, 5}));
     EXPECT_EQ(source.log, "data_size\ndump_data\n");
+    ASSERT_EQ(kept.size, 5);
+    EXPECT_EQ(kept.data[4], 0xA4);
 
+    // A dump that fails without a fault (the machine is closing) writes nothing, not the kept
+    // blob: the machine runs on with a state of its own.
+    calls.closing = true;
+    memory_archive closing;
+    save_state(closing, calls, kept);
+    EXPECT_EQ(closing.output_requests, 1);
+    EXPECT_TRUE(closing.entries[""].empty());
+    EXPECT_EQ(kept.size, 5);
+    calls.closing = false;
+
+    // A machine without data writes nothing, and keeps nothing for a later fault.
     for (int size : {0, -1}) {
         memory_archive none;
-        recording_machine empty;
-        empty.size = size;
-        guarded_machine empty_calls(&empty);
-        write_state_blob(empty_calls, *none.output_stream(""));
+        source.size = size;
+        source.log.clear();
+        save_state(none, calls, kept);
         EXPECT_TRUE(none.entries[""].empty());
-        EXPECT_EQ(empty.log, "data_size\n");
+        EXPECT_EQ(source.log, "data_size\n");
+        EXPECT_TRUE(kept.empty());
     }
 }
 
-TEST(StateBlob, RestoresExactlyTheStoredSize) {
+TEST(StateBlob, RestoresExactlyTheStoredSizeAndKeepsIt) {
     memory_archive archive;
     archive.entries[""] = {1, 0, 0, 0, 3, 0, 0, 0, 7, 8, 9, 10};
     recording_machine target;
     target.load_bytes = 3;
     guarded_machine calls(&target);
-    read_state_blob(*archive.input_stream(""), calls);
+    byte_buffer kept(2, true);
+    restore_state(&archive, calls, kept, false);
     EXPECT_EQ(target.loaded, (std::vector<unsigned char>{7, 8, 9}));
     EXPECT_EQ(archive.reads, (std::vector<int>{4, 4, 3}));
+    ASSERT_EQ(kept.size, 3);
+    EXPECT_EQ(kept.data[2], 9);
 }
 
 TEST(StateBlob, ShortDataLeavesAZeroTail) {
     memory_archive archive;
     archive.entries[""] = {1, 0, 0, 0, 6, 0, 0, 0, 7, 8};
-    recording_machine target;
-    target.load_bytes = 6;
-    guarded_machine calls(&target);
-    read_state_blob(*archive.input_stream(""), calls);
-    EXPECT_EQ(target.loaded, (std::vector<unsigned char>{7, 8, 0, 0, 0, 0}));
+    byte_buffer data = read_state_blob(*archive.input_stream(""));
+    ASSERT_EQ(data.size, 6);
+    EXPECT_EQ(std::vector<unsigned char>(data.data, data.data + 6),
+              (std::vector<unsigned char>{7, 8, 0, 0, 0, 0}));
 }
 
-TEST(StateBlob, BadHeadersRestoreNothing) {
+TEST(StateBlob, BadHeadersRestoreNothingOrTheKeptBlobAfterAFault) {
     const std::vector<std::vector<unsigned char>> streams = {
         {2, 0, 0, 0, 1, 0, 0, 0, 9},             // version 2
         {1, 0, 0, 0, 0, 0, 0, 0, 9},             // size 0
@@ -408,15 +425,24 @@ TEST(StateBlob, BadHeadersRestoreNothing) {
         {1, 0, 0, 0},                            // ends after the version
         {},                                      // empty
     };
-    for (const auto& bytes : streams) {
-        memory_archive archive;
-        archive.entries[""] = bytes;
-        recording_machine target;
-        guarded_machine calls(&target);
-        read_state_blob(*archive.input_stream(""), calls);
-        EXPECT_EQ(target.log, "") << "stream of " << bytes.size() << " bytes";
-        if (!bytes.empty() && bytes[0] == 2) {
-            EXPECT_EQ(archive.reads, std::vector<int>{4}); // nothing after the version is read
+    for (bool after_fault : {false, true}) {
+        for (const auto& bytes : streams) {
+            memory_archive archive;
+            archive.entries[""] = bytes;
+            recording_machine target;
+            target.load_bytes = 1;
+            guarded_machine calls(&target);
+            byte_buffer kept(1, true);
+            kept.data[0] = 0x5A;
+            restore_state(&archive, calls, kept, after_fault);
+            EXPECT_EQ(target.log, after_fault ? "load_data\n" : "") << bytes.size();
+            EXPECT_EQ(kept.empty(), !after_fault);
+            if (after_fault) {
+                EXPECT_EQ(target.loaded, std::vector<unsigned char>{0x5A});
+            }
+            if (!bytes.empty() && bytes[0] == 2) {
+                EXPECT_EQ(archive.reads, std::vector<int>{4}); // nothing after the version is read
+            }
         }
     }
 }
@@ -432,8 +458,18 @@ TEST(ByteBuffer, SizesAndZeroFill) {
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(zeroed.data[i], 0);
     }
-    zeroed.release();
-    EXPECT_EQ(zeroed.data, nullptr);
+    // Handed on, the block itself moves: no copy.
+    const unsigned char* block = zeroed.data;
+    byte_buffer taken(std::move(zeroed));
+    EXPECT_EQ(taken.data, block);
+    EXPECT_EQ(taken.size, 16);
+    EXPECT_TRUE(zeroed.empty());
+    EXPECT_EQ(zeroed.size, 0);
+    none = std::move(taken);
+    EXPECT_EQ(none.data, block);
+    none.release();
+    EXPECT_EQ(none.data, nullptr);
+    EXPECT_EQ(none.size, 0);
 }
 
 // --- About text -----------------------------------------------------------------------------
