@@ -39,7 +39,7 @@ struct description_record {
 
 // The bounds of what a record holds: a description beyond them is no machine to us.
 constexpr std::size_t record_text_limit = 65536;      // bytes of each text
-constexpr std::size_t record_parameter_limit = 65536; // parameters
+constexpr std::size_t record_parameter_limit = 16384; // parameters
 
 // Reads a live description into record (any content before is replaced). Reads the machine's
 // memory, so call it inside the guard of the probe; the caller owns record, so that a fault,

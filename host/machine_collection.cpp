@@ -1,5 +1,6 @@
 #include "host/machine_collection.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -72,8 +73,12 @@ void machine_collection::scan_folder(char* path) noexcept {
         cache.clear();
     }
     cache.unsee();
+    const char* where = std::getenv("KESTRUNE_SCAN");
+    in_process_ = where != nullptr && std::strcmp(where, "in-process") == 0;
+    scanner.reset();
     saved_at_ = platform::monotonic_microseconds();
     search_folder(path);
+    scanner.end();
     save_cache(true);
     visited_.clear();
 }
@@ -162,7 +167,8 @@ void machine_collection::probe_machine(const char* path) noexcept {
         std::string key = path;
         platform::file_stamp stamp;
         bool stamped = platform::read_file_stamp(path, stamp);
-        scan_step step = stamped ? cache.decide(key, stamp, fresh) : scan_step::probe;
+        scan_status status = scan_status::fresh;
+        scan_step step = stamped ? cache.decide(key, stamp, fresh, &status) : scan_step::probe;
         if (step == scan_step::pass_over) {
             return;
         }
@@ -173,9 +179,15 @@ void machine_collection::probe_machine(const char* path) noexcept {
             return;
         }
         description_record record;
-        store_.mark(path);
-        probe_outcome outcome = probe_in_process(path, record);
-        store_.unmark();
+        probe_outcome outcome = probe_outcome::not_machine;
+        if (in_process_ || !scanner.probe(path, outcome, record)) {
+            if (status == scan_status::remembered) {
+                return; // it hung a scanner: in this process it would hang the host
+            }
+            store_.mark(path);
+            outcome = probe_in_process(path, record);
+            store_.unmark();
+        }
         if (stamped) {
             cache_changed_ = cache.record(key, stamp, outcome, &record) || cache_changed_;
         }

@@ -10,6 +10,7 @@
 #include "host/nothrow_list.h"
 #include "host/scan_cache.h"
 #include "host/scan_store.h"
+#include "host/scanner.h"
 #include "machine/machine_info.h"
 #include "platform/platform.h"
 
@@ -51,9 +52,10 @@ public:
     void scan_folder(char* path) noexcept;
     // One candidate DLL: described from the cache when its file is unchanged since a probe
     // found a machine in it, passed over when one found none or a bad one, else probed: loaded,
-    // described, kept and announced when its "GetInfo" answers a description, and unloaded
-    // again, unless it faulted while it was described: then it stays loaded, and nothing of its
-    // description is kept. What the probe gave is remembered.
+    // described, kept and announced when its "GetInfo" answers a description. A probe in this
+    // process unloads the DLL again, unless it faulted while it was described: then it stays
+    // loaded, and nothing of its description is kept. What the probe gave is remembered. A DLL
+    // that hung a scanner is tried again only in a scanner.
     void probe_machine(const char* path) noexcept;
 
     host_factory* factory = nullptr;
@@ -61,6 +63,9 @@ public:
     isolation_setting isolation{isolation_mode::after_fault}; // what every description points to
     bool fresh = false;                                       // scan_option "fresh"
     scan_cache cache; // what the last scans found; read and written by each scan
+    // Where DLLs are probed: in a scanner process when one can be started and KESTRUNE_SCAN
+    // isn't "in-process", else in this process.
+    kestrune::scanner scanner;
 
 private:
     void search_folder(char* path) noexcept;
@@ -76,6 +81,7 @@ private:
     instance_maker make_plugin_;
     scan_store store_;
     bool cache_changed_ = false;
+    bool in_process_ = false; // KESTRUNE_SCAN=in-process: this scan probes without a scanner
     unsigned long long saved_at_ = 0;                 // monotonic_microseconds of the last write
     nothrow_list<platform::folder_identity> visited_; // the folders searched in this scan
 };
