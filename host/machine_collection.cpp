@@ -78,6 +78,7 @@ void machine_collection::scan_folder(char* path) noexcept {
     scanner.reset();
     saved_at_ = platform::monotonic_microseconds();
     search_folder(path);
+    store_.end_marks();
     scanner.end();
     save_cache(true);
     visited_.clear();

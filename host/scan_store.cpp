@@ -1,5 +1,6 @@
 #include "host/scan_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -165,20 +166,37 @@ bool scan_store::save(const scan_cache& cache) const noexcept {
     }
 }
 
-void scan_store::mark(const char* path) const noexcept {
+void scan_store::mark(const char* path) noexcept {
     try {
-        if (is_open() && path != nullptr) {
-            write_whole(mark_path(), path, std::strlen(path));
+        if (!is_open() || path == nullptr) {
+            return;
+        }
+        if (marks_ == nullptr) {
+            marks_ = std::fopen(mark_path().c_str(), "wb");
+        }
+        if (marks_ != nullptr && std::fseek(marks_, 0, SEEK_SET) == 0) {
+            std::fwrite(path, 1, std::strlen(path) + 1, marks_);
+            std::fflush(marks_);
         }
     } catch (...) {
     }
 }
 
-void scan_store::unmark() const noexcept {
+void scan_store::unmark() noexcept {
+    if (marks_ != nullptr && std::fseek(marks_, 0, SEEK_SET) == 0) {
+        std::fputc('\0', marks_); // an empty record: what follows the first NUL is no part
+        std::fflush(marks_);
+    }
+}
+
+void scan_store::end_marks() noexcept {
+    if (marks_ == nullptr) {
+        return;
+    }
+    std::fclose(marks_);
+    marks_ = nullptr;
     try {
-        if (is_open()) {
-            std::remove(mark_path().c_str());
-        }
+        std::remove(mark_path().c_str());
     } catch (...) {
     }
 }
@@ -195,8 +213,8 @@ bool scan_store::take_mark(std::string& path) const noexcept {
             return false;
         }
         std::remove(where.c_str());
-        if (bytes.empty() || bytes.size() >= platform::max_path ||
-            bytes.find('\0') != std::string::npos) {
+        bytes.resize(std::min(bytes.find('\0'), bytes.size()));
+        if (bytes.empty() || bytes.size() >= platform::max_path) {
             return false;
         }
         path.swap(bytes);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 #include "host/scan_cache.h"
@@ -37,6 +38,11 @@ constexpr std::size_t largest_cache_file = 64u << 20;
 
 class scan_store {
 public:
+    scan_store() = default;
+    ~scan_store() { end_marks(); }
+    scan_store(const scan_store&) = delete;
+    scan_store& operator=(const scan_store&) = delete;
+
     // Opens the folder chosen for env (making it when missing); false when there is none, and
     // every other call then does nothing.
     bool open(const cache_environment& env) noexcept;
@@ -47,9 +53,12 @@ public:
     // Writes cache whole (scan_cache::write) to a new file and puts it in the old one's place.
     bool save(const scan_cache& cache) const noexcept;
 
-    // The record of the DLL being probed: written before, removed after its probe.
-    void mark(const char* path) const noexcept;
-    void unmark() const noexcept;
+    // The record of the DLL being probed: written before its probe, emptied after, and removed
+    // by end_marks at the end of the scan. The file stays open meanwhile, so that each costs a
+    // write: the record has to outlive only this process, not the system.
+    void mark(const char* path) noexcept;
+    void unmark() noexcept;
+    void end_marks() noexcept;
     // The DLL named by a record left from an earlier process, into path; the record is removed.
     bool take_mark(std::string& path) const noexcept;
 
@@ -58,6 +67,7 @@ public:
 
 private:
     std::string folder_;
+    std::FILE* marks_ = nullptr; // the record's file while a scan writes it
 };
 
 } // namespace kestrune

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -258,15 +260,25 @@ TEST(ScanStore, KeepsTheCacheAndTheRecordOfTheProbe) {
     ASSERT_TRUE(store.load(back));
     EXPECT_EQ(5u, back.size());
 
+    // What a process that ended during a probe leaves: the last path written, whole.
     std::string named;
     EXPECT_FALSE(store.take_mark(named));
-    store.mark("/m/probed.dll");
+    store.mark("/m/a/longer/path.dll");
+    store.mark("/m/short.dll");
+    std::ifstream left(store.mark_path(), std::ios::binary);
+    std::string record(std::istreambuf_iterator<char>(left), {});
+    left.close();
+    store.unmark();
+    store.end_marks();
+    EXPECT_FALSE(store.take_mark(named)) << "none after a whole scan";
+    std::ofstream(store.mark_path(), std::ios::binary) << record;
     ASSERT_TRUE(store.take_mark(named));
-    EXPECT_EQ("/m/probed.dll", named);
+    EXPECT_EQ("/m/short.dll", named);
     EXPECT_FALSE(store.take_mark(named)) << "taken once";
     store.mark("/m/probed.dll");
     store.unmark();
-    EXPECT_FALSE(store.take_mark(named));
+    std::ifstream emptied(store.mark_path(), std::ios::binary);
+    EXPECT_EQ('\0', emptied.get()) << "emptied after its probe";
 
     // A folder that can't be made (a file is in its place) is no cache, and no error.
     std::string file = folder.write_file("plain", "x");

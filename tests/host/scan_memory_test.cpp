@@ -151,7 +151,13 @@ struct scan_in_child : scan_memory {
 };
 
 TEST_F(scan_in_child, TheRecordOfTheProbeCatchesADllThatEndsTheProcess) {
-    for (const char* bad : {"scan_load_exit", "scan_load_fault"}) {
+#if defined(_WIN32)
+    // There the loader may turn a fault in a DLL's initialisation into a failed load.
+    const std::vector<std::string> ending = {"scan_load_exit"};
+#else
+    const std::vector<std::string> ending = {"scan_load_exit", "scan_load_fault"};
+#endif
+    for (const std::string& bad : ending) {
         SCOPED_TRACE(bad);
         temp_folder host;
         std::string child = kestrune::test::place_host_program(host, "scan_host");
