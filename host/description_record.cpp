@@ -34,12 +34,13 @@ void write_name(byte_writer& out, const char (&name)[32]) {
 }
 
 bool read_name(byte_reader& in, char (&name)[32]) {
-    std::string text;
-    if (!in.text(text, sizeof name - 1)) {
+    std::size_t length = in.u8();
+    const unsigned char* at = length < sizeof name ? in.bytes(length) : nullptr;
+    if (at == nullptr || std::memchr(at, 0, length) != nullptr) {
         return false;
     }
     std::memset(name, 0, sizeof name);
-    std::memcpy(name, text.data(), text.size());
+    std::memcpy(name, at, length);
     return true;
 }
 

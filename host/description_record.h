@@ -74,6 +74,8 @@ public:
     std::uint64_t u64();
     // A text of at most limit bytes, none of them NUL; false (and failed) otherwise.
     bool text(std::string& value, std::size_t limit);
+    // The next count bytes, in place; null (and failed) when fewer are left.
+    const unsigned char* bytes(std::size_t count) { return take(count); }
     bool failed() const { return failed_; }
     std::size_t left() const { return left_; }
 

@@ -8,18 +8,10 @@ namespace {
 
 constexpr char magic[8] = {'K', 'E', 'S', 'T', 'S', 'C', 'A', 'N'};
 constexpr std::size_t head_size = sizeof magic + 4 + 4; // magic, version, checksum
+static_assert(head_size == cache_body_offset);
 constexpr std::uint32_t most_entries = 1000000;
 // The least bytes an entry takes: path length, size, time, outcome, count.
 constexpr std::size_t least_entry = 4 + 8 + 8 + 1 + 4;
-
-// FNV-1a over the body: damage that still parses is found too.
-std::uint32_t checksum(const unsigned char* bytes, std::size_t size) {
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < size; ++i) {
-        hash = (hash ^ bytes[i]) * 16777619u;
-    }
-    return hash;
-}
 
 bool same_stamp(const platform::file_stamp& a, const platform::file_stamp& b) {
     return a.size == b.size && a.time == b.time;
@@ -31,6 +23,22 @@ bool known_outcome(std::uint8_t value) {
 }
 
 } // namespace
+
+std::uint32_t cache_checksum(const unsigned char* bytes, std::size_t size) noexcept {
+    std::uint32_t hash = 2166136261u;
+    std::size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        std::uint32_t word = static_cast<std::uint32_t>(bytes[i]) |
+                             static_cast<std::uint32_t>(bytes[i + 1]) << 8 |
+                             static_cast<std::uint32_t>(bytes[i + 2]) << 16 |
+                             static_cast<std::uint32_t>(bytes[i + 3]) << 24;
+        hash = (hash ^ word) * 16777619u;
+    }
+    for (; i < size; ++i) {
+        hash = (hash ^ bytes[i]) * 16777619u;
+    }
+    return hash;
+}
 
 const cache_entry* scan_cache::find(const std::string& path) const noexcept {
     auto found = index_.find(path);
@@ -124,7 +132,7 @@ bool scan_cache::read(const unsigned char* bytes, std::size_t size) noexcept {
     byte_reader head(bytes + sizeof magic, 8);
     std::uint32_t file_version = head.u32();
     std::uint32_t sum = head.u32();
-    if (file_version != version || sum != checksum(bytes + head_size, size - head_size)) {
+    if (file_version != version || sum != cache_checksum(bytes + head_size, size - head_size)) {
         return false;
     }
     try {
@@ -195,7 +203,7 @@ bool scan_cache::write_entries(std::string& bytes, const std::vector<bool>& kept
             }
         }
         auto* body = reinterpret_cast<const unsigned char*>(out.bytes.data()) + head_size;
-        std::uint32_t sum = checksum(body, out.bytes.size() - head_size);
+        std::uint32_t sum = cache_checksum(body, out.bytes.size() - head_size);
         for (int i = 0; i < 4; ++i) {
             out.bytes[sizeof magic + 4 + static_cast<std::size_t>(i)] =
                 static_cast<char>(sum >> (8 * i));

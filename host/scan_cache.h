@@ -51,6 +51,11 @@ enum class scan_step {
 // Why a DLL is probed, or how it was passed over, as the scan's report shows it.
 enum class scan_status { cached, fresh, changed, remembered };
 
+// The file's checksum over its body (the bytes after magic, version and checksum): FNV-1a over
+// little-endian 32-bit words, then the last bytes one by one. Damage that still parses is found.
+std::uint32_t cache_checksum(const unsigned char* bytes, std::size_t size) noexcept;
+constexpr std::size_t cache_body_offset = 16; // magic (8), version, checksum
+
 class scan_cache {
 public:
     // Format version of the file; a file of another version is ignored (and written afresh).

@@ -170,10 +170,9 @@ TEST(ScanCache, DecidesByStampAndOutcome) {
 
 // The checksum as the file keeps it, so that damage reaches the parser behind it.
 void reseal(std::string& bytes) {
-    std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 16; i < bytes.size(); ++i) {
-        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 16777619u;
-    }
+    std::uint32_t hash =
+        cache_checksum(reinterpret_cast<const unsigned char*>(bytes.data()) + cache_body_offset,
+                       bytes.size() - cache_body_offset);
     for (int i = 0; i < 4; ++i) {
         bytes[12 + static_cast<std::size_t>(i)] = static_cast<char>(hash >> (8 * i));
     }
