@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/machine_collection.h"
+#include "hostkit/host_platform.h"
 #include "hostkit/recording_factory.h"
 #include "tests/support/environment.h"
 #include "tests/support/process.h"
@@ -180,6 +181,26 @@ TEST_F(scan_in_child, TheRecordOfTheProbeCatchesADllThatEndsTheProcess) {
         ASSERT_NE(nullptr, cache.find(dll));
         EXPECT_EQ(probe_outcome::ended_scanner, cache.find(dll)->outcome);
     }
+}
+
+// Where the bridge lies beside the library, the DLL that ends its process ends only the scanner;
+// without it, the scan runs in the host's process, and the record of the probe catches it.
+TEST_F(scan_in_child, TheScanRunsInAScannerWhereTheBridgeLies) {
+    kestrune::test::scoped_environment any_way{"KESTRUNE_SCAN", ""};
+    temp_folder host;
+    std::string child = kestrune::test::place_host_program(host, "scan_host");
+    host.copy_in(fixture("scan_load_exit"), "Gear/Psycle/Sub/bad.dll");
+    host.copy_in(fixture("scan_a"), "Gear/Psycle/a.dll");
+    kestrune::test::process_result scanned = kestrune::test::run_program(child, {});
+    EXPECT_EQ(0, scanned.exit_code) << scanned.output;
+    EXPECT_EQ((names{"Scan A"}), announced(scanned));
+
+    ASSERT_TRUE(fs::remove(host.at(hostkit::program_file_name("kestrune-bridge"))));
+    kestrune::test::scoped_environment fresh_cache{"KESTRUNE_CACHE", tree.at("other-cache")};
+    EXPECT_NE(0, kestrune::test::run_program(child, {}).exit_code) << "ended in process";
+    kestrune::test::process_result after = kestrune::test::run_program(child, {});
+    EXPECT_EQ(0, after.exit_code) << after.output;
+    EXPECT_EQ((names{"Scan A"}), announced(after));
 }
 
 } // namespace
