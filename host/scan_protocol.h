@@ -22,6 +22,8 @@ struct header {
     std::atomic<std::uint32_t> request; // host: the number of its latest request, one more each
     std::atomic<std::uint32_t> answer;  // scanner: the request it answered last
     std::atomic<std::uint32_t> ready;   // scanner: 1 once it has mapped the block and waits
+    std::atomic<std::uint32_t> taken;   // scanner: the request whose DLL it probes now: a
+                                        // scanner that ends before it took one blames no DLL
     std::int32_t outcome;               // scanner: a probe_outcome
     std::uint32_t record_size;          // scanner: bytes of the record after the header
     char path[platform::max_path];      // host: the DLL to probe, terminated
@@ -29,11 +31,13 @@ struct header {
 static_assert(sizeof(std::atomic<std::uint32_t>) == 4 &&
               std::atomic<std::uint32_t>::is_always_lock_free);
 static_assert(offsetof(header, answer) == 4 && offsetof(header, ready) == 8);
-static_assert(offsetof(header, outcome) == 12 && offsetof(header, record_size) == 16);
-static_assert(offsetof(header, path) == 20 && sizeof(header) == 280);
+static_assert(offsetof(header, taken) == 12 && offsetof(header, outcome) == 16);
+static_assert(offsetof(header, record_size) == 20 && offsetof(header, path) == 24);
+static_assert(sizeof(header) == 284);
 
 // Where the record starts, and the block's size: room for the largest record there is.
 constexpr std::size_t record_offset = 320;
+static_assert(record_offset >= sizeof(header));
 constexpr std::size_t largest_record =
     4 + 4 * (4 + record_text_limit) + 4 + record_parameter_limit * (2 + 2 * 31 + 16);
 constexpr std::size_t block_size = (record_offset + largest_record + 65535) / 65536 * 65536;

@@ -64,6 +64,7 @@ int serve_scan(std::size_t block_size, const char* handles) noexcept {
             return 0;
         }
         current = h.request.load(std::memory_order_acquire);
+        h.taken.store(current, std::memory_order_seq_cst);
         answer(block.base, block.size);
         h.answer.store(current, std::memory_order_seq_cst);
         platform::wake_channel(handed.link);

@@ -80,30 +80,34 @@ bool scanner::probe(const char* path, probe_outcome& outcome, description_record
     if (unavailable_ || length == 0 || length >= platform::max_path) {
         return false;
     }
-    if (child_.id == 0 && !start()) {
-        unavailable_ = true;
-        return false;
-    }
-    scan::header& h = scan::header_of(block_.base);
-    std::memcpy(h.path, path, length + 1);
-    std::uint32_t number = ++requests_;
-    h.request.store(number, std::memory_order_seq_cst);
-    platform::wake_channel(child_.link);
-    switch (wait_for(h.answer, number, child_.link, deadline_after(deadline_ms))) {
-    case waited::answered:
-        if (!read_answer(outcome, record)) {
-            outcome = probe_outcome::faulted; // an answer that isn't one: the scanner is broken
-            end();
+    // A scanner that ends or stalls before it took the request (a DLL's thread may still end it
+    // after its answer) blames no DLL: the request goes to a new scanner, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (child_.id == 0 && !start()) {
+            unavailable_ = true;
+            return false;
         }
-        return true;
-    case waited::closed:
-        outcome = probe_outcome::ended_scanner;
-        break;
-    case waited::timed_out:
-        outcome = probe_outcome::hung;
-        break;
+        scan::header& h = scan::header_of(block_.base);
+        std::memcpy(h.path, path, length + 1);
+        std::uint32_t number = ++requests_;
+        h.request.store(number, std::memory_order_seq_cst);
+        platform::wake_channel(child_.link);
+        waited result = wait_for(h.answer, number, child_.link, deadline_after(deadline_ms));
+        if (result == waited::answered) {
+            if (!read_answer(outcome, record)) {
+                outcome = probe_outcome::faulted; // an answer that isn't one: a broken scanner
+                end();
+            }
+            return true;
+        }
+        bool took = h.taken.load(std::memory_order_acquire) == number;
+        end(); // the next DLL gets a new scanner
+        if (took || attempt == 1) {
+            outcome = result == waited::closed ? probe_outcome::ended_scanner : probe_outcome::hung;
+            return true;
+        }
     }
-    end(); // the next DLL gets a new scanner
+    outcome = probe_outcome::ended_scanner; // not reached: the second attempt answers
     return true;
 }
 
