@@ -2,12 +2,18 @@
 
 #include <cstdlib>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace kestrune::test {
 
 void set_environment(const std::string& name, const std::string& value) {
 #if defined(_WIN32)
     std::string assignment = name + "=" + value; // "NAME=" removes it
     _putenv(assignment.c_str());
+    // The process's own block too, which child processes inherit, whatever the C runtime keeps.
+    SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
 #else
     if (value.empty()) {
         unsetenv(name.c_str());
