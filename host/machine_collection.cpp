@@ -63,10 +63,13 @@ void machine_collection::scan_folder(char* path) noexcept {
     if (store_.open(process_environment())) {
         store_.load(cache);
         // A DLL whose probe in process ended the last scan: remembered as such.
+        // One replaced since is probed afresh.
         std::string ended;
-        platform::file_stamp stamp;
-        if (store_.take_mark(ended) && platform::read_file_stamp(ended.c_str(), stamp)) {
-            cache.record(ended, stamp, probe_outcome::ended_scanner);
+        platform::file_stamp then;
+        platform::file_stamp now;
+        if (store_.take_mark(ended, then) && platform::read_file_stamp(ended.c_str(), now) &&
+            now.size == then.size && now.time == then.time) {
+            cache.record(ended, now, probe_outcome::ended_scanner);
             cache_changed_ = true;
         }
     } else {
@@ -185,7 +188,7 @@ void machine_collection::probe_machine(const char* path) noexcept {
             if (status == scan_status::remembered) {
                 return; // it hung a scanner: in this process it would hang the host
             }
-            store_.mark(path);
+            store_.mark(path, stamp);
             outcome = probe_in_process(path, record);
             store_.unmark();
         }

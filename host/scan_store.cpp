@@ -166,7 +166,7 @@ bool scan_store::save(const scan_cache& cache) const noexcept {
     }
 }
 
-void scan_store::mark(const char* path) noexcept {
+void scan_store::mark(const char* path, const platform::file_stamp& stamp) noexcept {
     try {
         if (!is_open() || path == nullptr) {
             return;
@@ -175,7 +175,8 @@ void scan_store::mark(const char* path) noexcept {
             marks_ = std::fopen(mark_path().c_str(), "wb");
         }
         if (marks_ != nullptr && std::fseek(marks_, 0, SEEK_SET) == 0) {
-            std::fwrite(path, 1, std::strlen(path) + 1, marks_);
+            std::fprintf(marks_, "%llu %llu %s", stamp.size, stamp.time, path);
+            std::fputc('\0', marks_);
             std::fflush(marks_);
         }
     } catch (...) {
@@ -201,7 +202,7 @@ void scan_store::end_marks() noexcept {
     }
 }
 
-bool scan_store::take_mark(std::string& path) const noexcept {
+bool scan_store::take_mark(std::string& path, platform::file_stamp& stamp) const noexcept {
     try {
         path.clear();
         if (!is_open()) {
@@ -214,10 +215,24 @@ bool scan_store::take_mark(std::string& path) const noexcept {
         }
         std::remove(where.c_str());
         bytes.resize(std::min(bytes.find('\0'), bytes.size()));
-        if (bytes.empty() || bytes.size() >= platform::max_path) {
+        // "size time path", each number in decimal.
+        const char* text = bytes.c_str();
+        char* end = nullptr;
+        for (unsigned long long* field : {&stamp.size, &stamp.time}) {
+            if (*text < '0' || *text > '9') {
+                return false;
+            }
+            *field = std::strtoull(text, &end, 10);
+            if (*end != ' ') {
+                return false;
+            }
+            text = end + 1;
+        }
+        std::size_t length = std::strlen(text);
+        if (length == 0 || length >= platform::max_path) {
             return false;
         }
-        path.swap(bytes);
+        path.assign(text, length);
         return true;
     } catch (...) {
         return false;

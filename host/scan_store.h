@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/scan_cache.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace kestrune {
@@ -56,11 +57,14 @@ public:
     // The record of the DLL being probed: written before its probe, emptied after, and removed
     // by end_marks at the end of the scan. The file stays open meanwhile, so that each costs a
     // write: the record has to outlive only this process, not the system.
-    void mark(const char* path) noexcept;
+    // The record holds the file's stamp too, so that a DLL replaced after it ended a scan is
+    // probed afresh.
+    void mark(const char* path, const platform::file_stamp& stamp) noexcept;
     void unmark() noexcept;
     void end_marks() noexcept;
-    // The DLL named by a record left from an earlier process, into path; the record is removed.
-    bool take_mark(std::string& path) const noexcept;
+    // The DLL named by a record left from an earlier process, into path and stamp; the record
+    // is removed.
+    bool take_mark(std::string& path, platform::file_stamp& stamp) const noexcept;
 
     std::string cache_path() const; // for tests and the scan's report
     std::string mark_path() const;

@@ -259,22 +259,30 @@ TEST(ScanStore, KeepsTheCacheAndTheRecordOfTheProbe) {
     ASSERT_TRUE(store.load(back));
     EXPECT_EQ(5u, back.size());
 
-    // What a process that ended during a probe leaves: the last path written, whole.
+    // What a process that ended during a probe leaves: the last path written, whole, with
+    // the file's stamp.
     std::string named;
-    EXPECT_FALSE(store.take_mark(named));
-    store.mark("/m/a/longer/path.dll");
-    store.mark("/m/short.dll");
+    platform::file_stamp then;
+    EXPECT_FALSE(store.take_mark(named, then));
+    store.mark("/m/a/longer/path.dll", stamp(1, 2));
+    store.mark("/m/short.dll", stamp(123, 18446744073709551615ull));
     std::ifstream left(store.mark_path(), std::ios::binary);
     std::string record(std::istreambuf_iterator<char>(left), {});
     left.close();
     store.unmark();
     store.end_marks();
-    EXPECT_FALSE(store.take_mark(named)) << "none after a whole scan";
+    EXPECT_FALSE(store.take_mark(named, then)) << "none after a whole scan";
     std::ofstream(store.mark_path(), std::ios::binary) << record;
-    ASSERT_TRUE(store.take_mark(named));
+    ASSERT_TRUE(store.take_mark(named, then));
     EXPECT_EQ("/m/short.dll", named);
-    EXPECT_FALSE(store.take_mark(named)) << "taken once";
-    store.mark("/m/probed.dll");
+    EXPECT_EQ(123u, then.size);
+    EXPECT_EQ(18446744073709551615ull, then.time);
+    EXPECT_FALSE(store.take_mark(named, then)) << "taken once";
+    for (const char* damaged : {"", "12 /m/x.dll", "a 1 /m/x.dll", "1 2 "}) {
+        std::ofstream(store.mark_path(), std::ios::binary) << damaged;
+        EXPECT_FALSE(store.take_mark(named, then)) << damaged;
+    }
+    store.mark("/m/probed.dll", stamp(1, 2));
     store.unmark();
     std::ifstream emptied(store.mark_path(), std::ios::binary);
     EXPECT_EQ('\0', emptied.get()) << "emptied after its probe";

@@ -184,7 +184,8 @@ TEST_F(scan_in_child, TheRecordOfTheProbeCatchesADllThatEndsTheProcess) {
 }
 
 // Where the bridge lies beside the library, the DLL that ends its process ends only the scanner;
-// without it, the scan runs in the host's process, and the record of the probe catches it.
+// without it, the scan runs in the host's process, and the record of the probe catches it, but
+// only for as long as the file is the same.
 TEST_F(scan_in_child, TheScanRunsInAScannerWhereTheBridgeLies) {
     kestrune::test::scoped_environment any_way{"KESTRUNE_SCAN", ""};
     temp_folder host;
@@ -198,9 +199,11 @@ TEST_F(scan_in_child, TheScanRunsInAScannerWhereTheBridgeLies) {
     ASSERT_TRUE(fs::remove(host.at(hostkit::program_file_name("kestrune-bridge"))));
     kestrune::test::scoped_environment fresh_cache{"KESTRUNE_CACHE", tree.at("other-cache")};
     EXPECT_NE(0, kestrune::test::run_program(child, {}).exit_code) << "ended in process";
+    // Replaced after it ended the scan: not held against the new file.
+    host.copy_in(fixture("scan_b"), "Gear/Psycle/Sub/bad.dll");
     kestrune::test::process_result after = kestrune::test::run_program(child, {});
     EXPECT_EQ(0, after.exit_code) << after.output;
-    EXPECT_EQ((names{"Scan A"}), announced(after));
+    EXPECT_EQ((names{"Scan B", "Scan A"}), announced(after));
 }
 
 } // namespace
