@@ -41,6 +41,10 @@ struct workspace {
     // libFuzzer ends the process without running static destructors, so each run's folder
     // is named by its process, and the folders of runs that are gone are removed first.
     workspace() {
+        // The scan as it runs in process, remembering nothing: the fuzzer's trees are many and
+        // short-lived, and never the user's cache.
+        setenv("KESTRUNE_CACHE", "off", 1);
+        setenv("KESTRUNE_SCAN", "in-process", 1);
         const fs::path temp = fs::temp_directory_path();
         const std::string prefix = "kestrune-scan-fuzz-";
         std::error_code error;

@@ -1,34 +1,15 @@
 #include "host/machine_collection.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "host/machine_probe.h"
 #include "host/scan_paths.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 
 namespace kestrune {
-
-namespace {
-
-// What the guarded part of a probe works on: a machine's "GetInfo", and the description that
-// its answer fills. The description is owned by probe_machine, outside the guarded frame, so
-// that a fault, which leaves the frame without unwinding it, loses nothing.
-struct probe_call {
-    get_info_function get_info;
-    const char* path;
-    instance_maker make_plugin;
-    machine_info* info;
-    bool complete;
-};
-
-void describe(void* context) {
-    auto& call = *static_cast<probe_call*>(context);
-    const machine_description* description = call.get_info();
-    call.complete = description != nullptr &&
-                    fill_machine_info(*call.info, *description, call.path, call.make_plugin);
-}
-
-} // namespace
 
 void machine_collection::setup(host_factory* new_factory) noexcept {
     factory = new_factory;
@@ -64,6 +45,10 @@ void machine_collection::set_option(const char* key, const char* value) noexcept
     isolation_mode mode = isolation_mode::after_fault;
     if (parse_isolation_option(key, value, mode)) {
         isolation.store(mode, std::memory_order_relaxed);
+    } else if (key != nullptr && value != nullptr && std::strcmp(key, scan_option) == 0) {
+        if (std::strcmp(value, "fresh") == 0 || std::strcmp(value, "cached") == 0) {
+            fresh = value[0] == 'f';
+        }
     }
 }
 
@@ -75,8 +60,42 @@ void machine_collection::release() noexcept {
 
 void machine_collection::scan_folder(char* path) noexcept {
     visited_.clear();
+    if (store_.open(process_environment())) {
+        store_.load(cache);
+        // A DLL whose probe in process ended the last scan: remembered as such.
+        // One replaced since is probed afresh.
+        std::string ended;
+        platform::file_stamp then;
+        platform::file_stamp now;
+        if (store_.take_mark(ended, then) && platform::read_file_stamp(ended.c_str(), now) &&
+            now.size == then.size && now.time == then.time) {
+            cache.record(ended, now, probe_outcome::ended_scanner);
+            cache_changed_ = true;
+        }
+    } else {
+        cache.clear();
+    }
+    cache.unsee();
+    const char* where = std::getenv("KESTRUNE_SCAN");
+    in_process_ = where != nullptr && std::strcmp(where, "in-process") == 0;
+    scanner.reset();
+    saved_at_ = platform::monotonic_microseconds();
     search_folder(path);
+    store_.end_marks();
+    scanner.end();
+    save_cache(true);
     visited_.clear();
+}
+
+void machine_collection::save_cache(bool final) noexcept {
+    constexpr unsigned long long second = 1000000;
+    unsigned long long now = platform::monotonic_microseconds();
+    if (!cache_changed_ || (!final && now - saved_at_ < second)) {
+        return;
+    }
+    store_.save(cache); // one that can't be written is no error: nothing is kept
+    cache_changed_ = false;
+    saved_at_ = now;
 }
 
 bool machine_collection::first_visit(const char* path, bool is_link) noexcept {
@@ -148,31 +167,54 @@ void machine_collection::probe_machine(const char* path) noexcept {
     if (factory == nullptr || path == nullptr || path[0] == '\0') {
         return;
     }
-    platform::module_handle library = platform::load_library(path);
-    if (library == nullptr) {
-        return;
+    try {
+        std::string key = path;
+        platform::file_stamp stamp;
+        bool stamped = platform::read_file_stamp(path, stamp);
+        scan_status status = scan_status::fresh;
+        scan_step step = stamped ? cache.decide(key, stamp, fresh, &status) : scan_step::probe;
+        if (step == scan_step::pass_over) {
+            return;
+        }
+        if (step == scan_step::use_cached) {
+            if (const cache_entry* entry = cache.find(key)) {
+                announce_record(entry->description, path);
+            }
+            return;
+        }
+        description_record record;
+        probe_outcome outcome = probe_outcome::not_machine;
+        if (in_process_ || !scanner.probe(path, outcome, record)) {
+            if (status == scan_status::remembered) {
+                return; // it hung a scanner: in this process it would hang the host
+            }
+            store_.mark(path, stamp);
+            outcome = probe_in_process(path, record);
+            store_.unmark();
+        }
+        if (stamped) {
+            cache_changed_ = cache.record(key, stamp, outcome, &record) || cache_changed_;
+        }
+        if (outcome == probe_outcome::description) {
+            announce_record(record, path);
+        }
+        save_cache(false);
+    } catch (...) {
+        // out of memory for the path's copy: passed over
     }
-    auto get_info =
-        reinterpret_cast<get_info_function>(platform::find_export(library, get_info_export));
-    std::unique_ptr<machine_info> info(get_info != nullptr ? new (std::nothrow) machine_info()
-                                                           : nullptr);
-    if (info == nullptr) {
-        platform::free_library(library);
-        return;
-    }
-    probe_call call{get_info, path, make_plugin_, info.get(), false};
-    if (!platform::guarded_call(describe, &call)) {
-        // A machine that faults while it describes itself is passed over, and what its
-        // description had become goes with info. Its DLL stays loaded for good, as an
-        // instance's does: its detach code would run in whatever state the fault left.
+}
+
+void machine_collection::announce_record(const description_record& record,
+                                         const char* path) noexcept {
+    std::unique_ptr<machine_info> info(new (std::nothrow) machine_info());
+    if (info == nullptr || !fill_from_record(*info, record, path, make_plugin_)) {
         return;
     }
     machine_info* kept = info.get();
     kept->isolation = &isolation;
-    if (call.complete && infos.push(std::move(info))) {
+    if (infos.push(std::move(info))) {
         factory->announce(kept); // a description that can't be kept is destroyed unseen
     }
-    platform::free_library(library);
 }
 
 } // namespace kestrune

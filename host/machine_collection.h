@@ -5,12 +5,20 @@
 
 #include <memory>
 
+#include "host/description_record.h"
 #include "host/host_interface.h"
 #include "host/nothrow_list.h"
+#include "host/scan_cache.h"
+#include "host/scan_store.h"
+#include "host/scanner.h"
 #include "machine/machine_info.h"
 #include "platform/platform.h"
 
 namespace kestrune {
+
+// The option that asks the next scans to probe every DLL again, the cache's memory of each
+// ignored (and then renewed): set_option(scan_option, "fresh"); "cached" undoes it.
+constexpr const char* scan_option = "kestrune.scan";
 
 // Every slot is noexcept, and so is all it calls: the host is another compiler's program, and
 // nothing may unwind into it.
@@ -28,8 +36,8 @@ public:
     // Descriptions are known to the host only through announce: always null.
     host_info* info_for_uri(const char* uri, host_archive* archive) noexcept override;
     const char* collection_uri() noexcept override;
-    // One option: "kestrune.isolate" with "always", "after-fault" or "never" (isolation.h), for
-    // the instances started from then on. Every other key or value changes nothing.
+    // Two options: "kestrune.isolate" with "always", "after-fault" or "never" (isolation.h), for
+    // the instances started from then on; scan_option. Every other key or value changes nothing.
     void set_option(const char* key, const char* value) noexcept override;
     // Destroys every description, then the collection. Every instance made from one of the
     // descriptions must have been released before.
@@ -40,15 +48,24 @@ public:
     // writable; a closing separator is cut off in place. Paths that don't fit are passed over.
     // Linked folders (symbolic links, junctions) are followed like any other, but no folder is
     // searched twice in one scan, however many paths lead to it: links back up the tree end.
+    // The scan's memory (scan_store.h) is read before and written after.
     void scan_folder(char* path) noexcept;
-    // Loads one candidate DLL, describes, keeps and announces it when its "GetInfo" answers a
-    // description, and unloads it again, unless it faulted while it was described: then it
-    // stays loaded, and nothing of its description is kept.
+    // One candidate DLL: described from the cache when its file is unchanged since a probe
+    // found a machine in it, passed over when one found none or a bad one, else probed: loaded,
+    // described, kept and announced when its "GetInfo" answers a description. A probe in this
+    // process unloads the DLL again, unless it faulted while it was described: then it stays
+    // loaded, and nothing of its description is kept. What the probe gave is remembered. A DLL
+    // that hung a scanner is tried again only in a scanner.
     void probe_machine(const char* path) noexcept;
 
     host_factory* factory = nullptr;
     nothrow_list<std::unique_ptr<machine_info>> infos;        // in order of registration
     isolation_setting isolation{isolation_mode::after_fault}; // what every description points to
+    bool fresh = false;                                       // scan_option "fresh"
+    scan_cache cache; // what the last scans found; read and written by each scan
+    // Where DLLs are probed: in a scanner process when one can be started and KESTRUNE_SCAN
+    // isn't "in-process", else in this process.
+    kestrune::scanner scanner;
 
 private:
     void search_folder(char* path) noexcept;
@@ -56,7 +73,16 @@ private:
     // folder whose identity can't be read or remembered is searched only when it isn't a
     // link, as loops come only through links.
     bool first_visit(const char* path, bool is_link) noexcept;
+    // Builds, keeps and announces the description of the DLL at path from record.
+    void announce_record(const description_record& record, const char* path) noexcept;
+    // Writes the cache when it changed and the last write is a second old (final: whatever the
+    // time), so that a scan that ends the process keeps most of what it learnt.
+    void save_cache(bool final) noexcept;
     instance_maker make_plugin_;
+    scan_store store_;
+    bool cache_changed_ = false;
+    bool in_process_ = false; // KESTRUNE_SCAN=in-process: this scan probes without a scanner
+    unsigned long long saved_at_ = 0;                 // monotonic_microseconds of the last write
     nothrow_list<platform::folder_identity> visited_; // the folders searched in this scan
 };
 

@@ -48,6 +48,9 @@ unsigned module_file_name(module_handle module, char* buffer, unsigned size);
 // program it is linked into): that module's absolute folder and name. False when the module's
 // path can't be learnt or the result doesn't fit size with its terminator.
 bool sibling_path(const void* address, const char* name, char* text, std::size_t size);
+// The folder of this process's executable, without its last separator, into text; "" when it
+// can't be learnt or doesn't fit size.
+void executable_folder(char* text, std::size_t size);
 
 // A machine's floating-point settings: what it has set for itself and finds in force again at
 // each call. On 32-bit Windows the x87 control word and MXCSR's control bits (its exception

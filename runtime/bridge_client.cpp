@@ -62,21 +62,6 @@ platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t
 
 } // namespace
 
-void executable_folder(char* text, std::size_t size) noexcept {
-    text[0] = '\0';
-    char path[platform::max_path];
-    unsigned length = platform::module_file_name(platform::executable_module(), path, sizeof path);
-    if (length == 0 || length >= sizeof path) {
-        return;
-    }
-    path[length] = '\0';
-    char* cut = std::strrchr(path, platform::path_separator);
-    if (cut != nullptr && static_cast<std::size_t>(cut - path) < size) {
-        *cut = '\0';
-        std::memcpy(text, path, static_cast<std::size_t>(cut - path) + 1);
-    }
-}
-
 bool bridge_program_path(char* text, std::size_t size) noexcept {
     return platform::sibling_path(reinterpret_cast<const void*>(&bridge_program_path),
                                   bridge_program_name, text, size);
@@ -102,7 +87,7 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     char size_text[16];
     std::snprintf(size_text, sizeof size_text, "%u", static_cast<unsigned>(block_.size));
     char host_folder[platform::max_path];
-    executable_folder(host_folder, sizeof host_folder);
+    platform::executable_folder(host_folder, sizeof host_folder);
     const char* const arguments[] = {program, path, size_text, host_folder, nullptr};
     if (!platform::start_child(program, arguments, block_.handle, child_)) {
         end();

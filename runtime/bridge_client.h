@@ -131,10 +131,6 @@ private:
     char message_caption_[bridge::message_caption_size] = {};
 };
 
-// The folder of the host's executable, without its last separator, into text; "" when it can't
-// be learnt or doesn't fit size.
-void executable_folder(char* text, std::size_t size) noexcept;
-
 // Where the bridge program lies: beside the module that holds this code (kestrune.dll, or the
 // program it is linked into). False when that path can't be learnt or is too long for text.
 bool bridge_program_path(char* text, std::size_t size) noexcept;

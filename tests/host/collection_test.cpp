@@ -11,6 +11,7 @@
 #include "host/nothrow_list.h"
 #include "hostkit/library.h"
 #include "hostkit/recording_factory.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
 
@@ -78,6 +79,7 @@ TEST(FolderScan, UpperCaseExtensionIsAMachineToo) {
 // Passed over and unloaded, except one that faulted while it described itself: it stays
 // loaded for good, as its detach code would run in whatever state the fault left.
 TEST(FolderScan, CandidatesThatDoNotQualifyArePassedOver) {
+    kestrune::test::scoped_environment in_process{"KESTRUNE_SCAN", "in-process"};
     temp_folder tree;
     tree.write_file("Psycle/readme.dll", "not a library at all");
     std::vector<std::string> paths = {
@@ -129,6 +131,7 @@ memory_held memory_now() {
 // A description whose param_count of a million runs into an unreadable page faults while it
 // is read: what it had become by then is freed, scan after scan, and its neighbour is announced.
 TEST(FolderScan, ADescriptionThatFaultsWhileReadLeavesNothingAllocated) {
+    kestrune::test::scoped_environment in_process{"KESTRUNE_SCAN", "in-process"};
     temp_folder tree;
     std::string lying = tree.copy_in(fixture("msvc_scan_lying"), "Psycle/lying.dll");
     tree.copy_in(fixture("scan_a"), "Psycle/sibling.dll");

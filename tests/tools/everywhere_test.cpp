@@ -16,6 +16,7 @@
 #endif
 
 #include "hostkit/host_platform.h"
+#include "tests/support/environment.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
 #include "tool_support.h"
@@ -66,6 +67,29 @@ TEST(HostEverywhere, ListJsonShowsTheDemoMachines) {
     ASSERT_NE(machine_named(list, delay, "full_name"), nullptr) << r.out;
     EXPECT_EQ((*machine_named(list, synth, "full_name"))["kind"], "generator");
     EXPECT_EQ((*machine_named(list, delay, "full_name"))["kind"], "effect");
+}
+
+// scan tells what became of each DLL: probed when new, cached when unchanged, probed again
+// when fresh.
+TEST(HostEverywhere, ScanShowsEachDllAndItsOutcome) {
+    temp_folder cache;
+    kestrune::test::scoped_environment named{"KESTRUNE_CACHE", cache.path()};
+    for (const auto& [arguments, outcome] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"scan", "--json"}, "new"},
+             {{"scan", "--json"}, "cached"},
+             {{"scan", "--json", "--fresh"}, "probed"}}) {
+        tool_result r = run_host(arguments);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        auto doc = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << r.out;
+        EXPECT_EQ(doc["announced"], 2);
+        ASSERT_EQ(doc["files"].size(), 2u) << r.out;
+        for (const auto& file : doc["files"]) {
+            EXPECT_EQ(file["outcome"], outcome) << r.out;
+        }
+    }
+    EXPECT_TRUE(fs::exists(fs::path(cache.path()) / "scan-cache.bin"));
 }
 
 TEST(HostEverywhere, RenderOfTheDemoSynthWritesAnAudibleWav) {

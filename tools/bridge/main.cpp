@@ -4,9 +4,13 @@
 // looked for first, as in the host's process), and the handles it hands it; it is no program to
 // start by hand.
 //   kestrune-bridge <machine DLL path> <block size in bytes> <host folder> <handles>
+// Started with --scan in place of the path, it is the scanner of Kestrune's folder scan instead,
+// which probes DLL after DLL for it (host/scan_server.h).
 #include <cstdlib>
 #include <cstring>
 
+#include "host/scan_protocol.h"
+#include "host/scan_server.h"
 #include "runtime/bridge_server.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +21,9 @@ int main(int argc, char** argv) {
     unsigned long long size = std::strtoull(argv[2], &end, 10);
     if (*end != '\0' || size == 0 || size > 0xFFFFFFFFull) {
         return 2;
+    }
+    if (std::strcmp(argv[1], kestrune::scan::scan_argument) == 0) {
+        return kestrune::serve_scan(static_cast<std::size_t>(size), argv[3], argv[4]);
     }
     return kestrune::serve_bridge(argv[1], static_cast<std::size_t>(size), argv[3], argv[4]);
 }

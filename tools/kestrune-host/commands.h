@@ -55,6 +55,14 @@ struct check_options {
 };
 int run_check(session& s, const check_options& options);
 
+struct scan_options {
+    bool json = false;
+    bool fresh = false;   // probe every DLL again, the cache's memory ignored
+    bool progress = true; // a progress line on standard error, when it is a terminal
+};
+// Runs the library's scan (its own session) and shows each DLL with what the scan did with it.
+int run_scan(const std::string& library_path, const scan_options& options);
+
 // Runs command index (its position in the command list) and prints the message boxes it
 // shows; the About entry when index is empty.
 int run_command_entry(session& s, const std::string& machine, std::optional<int> index);

@@ -6,6 +6,7 @@
 //   kestrune-host about MACHINE
 //   kestrune-host command MACHINE INDEX
 //   kestrune-host check [MACHINE...] [--json] [--isolated]
+//   kestrune-host scan [--fresh] [--json]
 #include <cstdio>
 #include <exception>
 #include <iterator>
@@ -144,6 +145,16 @@ int run(int argc, char** argv) {
     check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
     check_cmd->add_flag("--isolated", isolated, isolated_help);
 
+    // scan
+    scan_options scan;
+    CLI::App* scan_cmd = app.add_subcommand(
+        "scan", "Scans Gear/Psycle as a host's start does, and shows what became of each DLL");
+    scan_cmd->footer("The scan remembers each DLL in its cache; --fresh probes every one again.");
+    scan_cmd->add_flag("--fresh", scan.fresh, "Probe every DLL again, ignoring the cache");
+    scan_cmd->add_flag("--json", scan.json, "JSON for scripts");
+    bool scan_quiet = false;
+    scan_cmd->add_flag("--no-progress", scan_quiet, "No progress line");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -151,6 +162,10 @@ int run(int argc, char** argv) {
         return code == 0 ? 0 : exit_usage;
     }
 
+    if (scan_cmd->parsed()) {
+        scan.progress = !scan_quiet;
+        return run_scan(library_path, scan);
+    }
     std::string error;
     if (render_cmd->parsed()) {
         if (!collect_notes(given_note_values(*render_cmd, note_args), render.notes, error)) {

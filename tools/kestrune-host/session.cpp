@@ -20,7 +20,19 @@ session::~session() {
     library_.close();
 }
 
-bool session::open(const std::string& library_path, std::string& error) {
+void session_factory::announce(kestrune::host_info* info) {
+    try {
+        announced.push_back(info);
+        if (hook) {
+            hook(announced.size());
+        }
+    } catch (...) {
+        // Nothing unwinds into the library: a description that can't be kept is not shown.
+    }
+}
+
+bool session::open(const std::string& library_path, std::string& error, bool fresh_scan,
+                   std::function<void(std::size_t count)> announced) {
     std::error_code ignored;
     if (!std::filesystem::exists(library_path, ignored)) {
         error = "there is no Kestrune library at " + library_path;
@@ -36,7 +48,12 @@ bool session::open(const std::string& library_path, std::string& error) {
         error = "the Kestrune library " + library_path + " gave no collection";
         return false;
     }
+    if (fresh_scan) {
+        collection_->set_option("kestrune.scan", "fresh");
+    }
+    factory_.hook = std::move(announced);
     collection_->setup(&factory_);
+    factory_.hook = nullptr;
     return true;
 }
 

@@ -3,6 +3,8 @@
 // through the two exports and the interface objects, as any zzub host does.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,14 @@ std::string default_library_path();
 // The folder the library scans for machines: Gear/Psycle beside this program's executable.
 std::string machine_folder();
 
+// The host's factory: keeps every description announced, in order, and tells hook of each.
+class session_factory final : public kestrune::host_factory {
+public:
+    void announce(kestrune::host_info* info) override;
+    std::vector<kestrune::host_info*> announced;
+    std::function<void(std::size_t count)> hook; // the count announced so far; may be empty
+};
+
 class session {
 public:
     session() = default;
@@ -25,7 +35,10 @@ public:
     session& operator=(const session&) = delete;
 
     // Loads the library and runs one collection's setup; false with error when either fails.
-    bool open(const std::string& library_path, std::string& error);
+    // With fresh_scan, the scan probes every DLL again ("kestrune.scan" "fresh"); announced
+    // hears of each description as it is announced.
+    bool open(const std::string& library_path, std::string& error, bool fresh_scan = false,
+              std::function<void(std::size_t count)> announced = {});
 
     // Hands the collection an option, as a host's own settings would (set_option); instances
     // started after it follow it.
@@ -37,7 +50,7 @@ public:
 private:
     hostkit::library library_;
     kestrune::host_collection* collection_ = nullptr;
-    hostkit::recording_factory factory_;
+    session_factory factory_;
 };
 
 // One instance of a description, released when this goes. The master info lives here, so it
