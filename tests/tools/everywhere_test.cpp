@@ -108,12 +108,40 @@ TEST(HostEverywhere, CheckPassesTheDemoMachines) {
         EXPECT_EQ(names, (std::vector<std::string>{
                              "announced", "starts", "render 22050 Hz", "render 44100 Hz",
                              "render 48000 Hz", "render 96000 Hz", "parameters", "state",
-                             "start twice", "mute and halt", "cost", "fault"}));
+                             "start twice", "mute and halt", "cost", "notes and commands",
+                             "parameters while playing", "damaged state", "fault"}));
+        EXPECT_EQ((*machine)["level"], 5);
     }
     // The table says the same for a person.
     tool_result table = run_host({"check", synth});
     EXPECT_EQ(table.exit_code, 0);
     EXPECT_NE(table.out.find("1 machine: 1 pass, 0 warn, 0 fail"), std::string::npos) << table.out;
+}
+
+// At the highest level every check runs, and the demo machines pass each one; the report
+// names the level and the seed it was given.
+TEST(HostEverywhere, CheckPassesTheDemoMachinesAtLevelTen) {
+    temp_folder dir;
+    std::string junit = dir.at("check.xml");
+    tool_result r =
+        run_host({"check", "--json", "--level", "10", "--seed", "77", "--junit", junit});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    nlohmann::json result = parse(r);
+    EXPECT_EQ(result["level"], 10);
+    EXPECT_EQ(result["seed"], 77);
+    for (const char* name : {synth, delay}) {
+        const nlohmann::json* machine = machine_named(result["machines"], name);
+        ASSERT_NE(machine, nullptr) << r.out;
+        EXPECT_EQ((*machine)["checks"].size(), 20u) << machine->dump(2);
+        for (const auto& row : (*machine)["checks"]) {
+            EXPECT_EQ(row["verdict"], "pass") << name << ": " << row.dump();
+        }
+    }
+    std::ifstream file(junit);
+    std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(xml.find("<testcase classname=\"Kestrune Demo Synth\" name=\"threads\"/>"),
+              std::string::npos)
+        << xml;
 }
 
 TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
