@@ -20,6 +20,7 @@
 #include "tests/support/test_paths.h"
 #include "tool_support.h"
 
+using kestrune::test::host_folder_with;
 using kestrune::test::run_host;
 using kestrune::test::temp_folder;
 using kestrune::test::tool_result;
@@ -151,20 +152,6 @@ TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
     EXPECT_NE(r.out.find("no machine is called \"Organ\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 machine: 0 pass, 0 warn, 1 fail"), std::string::npos) << r.out;
     EXPECT_EQ(run_host({"check", "--no-such-flag"}).exit_code, 2);
-}
-
-// A host's folder as a musician has it: the program, the library, the demo machines and the
-// fixture machines given in Gear/Psycle. Answers the program's path.
-std::string host_folder_with(const temp_folder& dir, std::initializer_list<const char*> files) {
-    std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
-    fs::path machines = fs::path(hostkit::executable_folder()) / "Gear" / "Psycle";
-    for (const auto& entry : fs::directory_iterator(machines)) {
-        dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
-    }
-    for (const char* file : files) {
-        dir.copy_in(kestrune::test::fixture_path(file), std::string("Gear/Psycle/") + file);
-    }
-    return host;
 }
 
 // check's report on such a folder: every machine with a Faulted line fails, the demo machines
