@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "check_audio.h"
+#include "check_child.h"
 #include "check_fault.h"
 #include "check_junit.h"
 #include "check_levels.h"
@@ -146,4 +147,28 @@ TEST(CheckReports, JsonAndJunitCarryLevelSeedAndEachRow) {
     EXPECT_NE(xml.find("<failure message=\"NaN at 255\"/>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<system-out>warn: </system-out>"), std::string::npos) << xml;
     EXPECT_NE(xml.find("<skipped message=\"after the fault\"/>"), std::string::npos) << xml;
+}
+
+// A child's report comes from a process a machine may have damaged: what isn't a report of one
+// machine is refused, and texts are bounded.
+TEST(CheckChild, AReportIsReadBackAndAnythingElseRefused) {
+    machine_check machine = with_verdicts(verdict::pass, verdict::warn);
+    machine.name = std::string(5000, 'n');
+    machine.seed = 1ULL << 40;
+    machine.rows[1].figures = {{"ratio", 2.5}};
+    std::string text = check_json({machine}, 5, 9).dump();
+    auto back = machine_from_child(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name.size(), child_text_limit);
+    EXPECT_EQ(back->seed, 1ULL << 40);
+    ASSERT_EQ(back->rows.size(), 2u);
+    EXPECT_EQ(back->rows[1].result, verdict::warn);
+    EXPECT_EQ(back->rows[1].figures, machine.rows[1].figures);
+    EXPECT_FALSE(machine_from_child(text.substr(0, text.size() / 2)));
+    EXPECT_FALSE(machine_from_child(check_json({machine, machine}, 5, 9).dump()));
+    std::string odd = text;
+    odd.replace(odd.rfind("\"warn\""), 6, "\"meh\""); // the row's, after the machine's
+    EXPECT_FALSE(machine_from_child(odd));
+    machine.rows.resize(child_rows_limit + 1);
+    EXPECT_FALSE(machine_from_child(check_json({machine}, 5, 9).dump()));
 }

@@ -204,6 +204,29 @@ TEST(HostEverywhere, IsolatedCheckFailsMachinesThatHangOrEndTheirProcess) {
     }
 }
 
+// In process, a machine that ends the process of its checks costs only its own report: it is
+// checked again isolated, and says so; the checks that only run in process are skipped there.
+TEST(HostEverywhere, CheckAMachineThatEndsItsProcessAgainIsolated) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {"isolation_exit_start_up.dll"});
+    tool_result r = run_host({"check", "--json", "--level", "7"}, host);
+    auto faults = checked_faults(r);
+    EXPECT_EQ(faults["isolation_exit_start_up.dll"], "start_up (process ended (exit code 3))");
+    nlohmann::json result = parse(r);
+    const nlohmann::json* machine = machine_named(result["machines"], "Kestrune Isolation Fixture");
+    ASSERT_NE(machine, nullptr) << r.out;
+    std::map<std::string, nlohmann::json> rows;
+    for (const auto& row : (*machine)["checks"]) {
+        rows[row["name"]] = row;
+    }
+    EXPECT_EQ(rows["own process"]["verdict"], "fail");
+    EXPECT_NE(rows["own process"]["reason"].get<std::string>().find(
+                  "(exit code 3) without a report; checked again isolated"),
+              std::string::npos)
+        << rows["own process"];
+    EXPECT_EQ(rows["threads"]["verdict"], "skip");
+}
+
 // An isolated render is the same audio, bit for bit, as one in process.
 TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
     temp_folder dir;
@@ -228,21 +251,27 @@ TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
 }
 
 #if defined(_WIN32)
-// The id of a kestrune-bridge.exe that parent started; 0 when there is none.
-DWORD bridge_of(DWORD parent) {
+// The id of a process named name that parent started; 0 when there is none.
+DWORD child_named(DWORD parent, const char* name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     DWORD found = 0;
     for (BOOL more = Process32First(snapshot, &entry); more && found == 0;
          more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == parent &&
-            lstrcmpiA(entry.szExeFile, "kestrune-bridge.exe") == 0) {
+        if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, name) == 0) {
             found = entry.th32ProcessID;
         }
     }
     CloseHandle(snapshot);
     return found;
+}
+
+// The id of the kestrune-bridge.exe of a check that host started: check runs each machine in
+// a kestrune-host.exe of its own, which starts the bridge. 0 when there is none.
+DWORD bridge_of(DWORD host) {
+    DWORD checking = child_named(host, "kestrune-host.exe");
+    return checking != 0 ? child_named(checking, "kestrune-bridge.exe") : 0;
 }
 
 // A host that dies while its machine hangs in a bridge: the bridge ends itself at once, though

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "check_apart.h"
 #include "check_junit.h"
 #include "check_levels.h"
 #include "check_machine.h"
@@ -67,7 +68,13 @@ int run_check(session& s, const check_options& options) {
             const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
             progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +
                           "] checking " + name);
-            results.push_back(check_machine(*chosen[i], options.level, seed));
+            if (options.in_process) {
+                results.push_back(check_machine(*chosen[i], options.level, seed, options.isolated));
+            } else {
+                std::size_t index = static_cast<std::size_t>(
+                    std::find(announced.begin(), announced.end(), chosen[i]) - announced.begin());
+                results.push_back(check_apart(options, index, *chosen[i], seed));
+            }
         }
     }
     progress.show("");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "check_child.h"
 #include "check_context.h"
 #include "check_stages.h"
 #include "listing.h"
@@ -58,7 +59,8 @@ std::vector<stage> stages_of(kestrune::host_info& info, machine_check& machine, 
 
 } // namespace
 
-machine_check check_machine(kestrune::host_info& info, int level, std::uint64_t seed) {
+machine_check check_machine(kestrune::host_info& info, int level, std::uint64_t seed,
+                            bool isolated) {
     machine_check machine;
     machine.level = level;
     machine.seed = seed;
@@ -74,6 +76,10 @@ machine_check check_machine(kestrune::host_info& info, int level, std::uint64_t 
     for (const stage& next : stages_of(info, machine, context)) {
         if (!stopped.empty()) {
             machine.rows.push_back(check_row{next.name, verdict::skip, stopped});
+            continue;
+        }
+        if (isolated && in_process_only(next.name)) {
+            machine.rows.push_back(check_row{next.name, verdict::skip, "isolated"});
             continue;
         }
         std::string fault;

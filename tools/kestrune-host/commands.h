@@ -55,6 +55,9 @@ struct check_options {
     std::uint64_t seed = 0;            // of the first run; each repetition takes the next
     int repeat = 1;                    // runs of the whole battery
     std::string junit;                 // a JUnit XML file to write too; empty: none
+    std::string library;               // the library's path, for the child processes
+    bool in_process = false;           // every machine in this process, none in a child
+    bool isolated = false;             // machines in a bridge process (kestrune.isolate always)
     bool json = false;
     bool progress = true; // a progress line on standard error, when it is a terminal
 };

@@ -169,6 +169,9 @@ int run(int argc, char** argv) {
     bool check_quiet = false;
     check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
     check_cmd->add_flag("--isolated", isolated, isolated_help);
+    check_cmd->add_flag("--in-process", check.in_process,
+                        "Every machine in this process, not each in a child process of its own "
+                        "(a machine that ends or hangs it then ends the check)");
 
     try {
         app.parse(argc, argv);
@@ -202,6 +205,8 @@ int run(int argc, char** argv) {
     if (check_cmd->parsed()) {
         check.progress = !check_quiet;
         check.seed = seed ? *seed : clock_seed();
+        check.library = library_path;
+        check.isolated = isolated;
         return run_check(s, check);
     }
     if (about_cmd->parsed()) {
