@@ -75,3 +75,10 @@ TEST(CheckFixtures, AFaultOnAnotherThreadFailsThreads) {
     EXPECT_EQ(row["verdict"], "fail") << row;
     EXPECT_NE(reason(row).find("render_block"), std::string::npos) << row;
 }
+
+// Counted through the machine's imports; a warning below the highest level, a failure at it.
+TEST(CheckFixtures, AllocationsInEveryRenderFailAtTheHighestLevel) {
+    nlohmann::json row = checked_row("check_allocate_render.dll", "allocations");
+    EXPECT_EQ(row["verdict"], "fail") << row;
+    EXPECT_GE(row["figures"]["allocations"].get<double>(), 200.0) << row;
+}

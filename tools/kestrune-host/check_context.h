@@ -42,5 +42,8 @@ check_row check_threads(check_context& c, std::string& fault);
 check_row check_subnormals(check_context& c, std::string& fault);
 // 100 starts and releases: memory growth after the first 10 warns; cold and warm start times.
 check_row check_starts_memory(check_context& c, std::string& fault);
+// The machine's heap calls in take_events and render, counted through its imports: any warns,
+// and fails at the highest level.
+check_row check_allocations(check_context& c, std::string& fault);
 
 } // namespace kestrune_host

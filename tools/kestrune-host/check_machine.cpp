@@ -46,6 +46,7 @@ std::vector<stage> stages_of(kestrune::host_info& info, machine_check& machine, 
         {"threads", check_threads},
         {"subnormals", check_subnormals},
         {"starts and memory", check_starts_memory},
+        {"allocations", check_allocations},
     };
     for (const auto& [name, run] : newer) {
         stages.push_back({name, [&c, run = run](std::string& fault) { return run(c, fault); }});
