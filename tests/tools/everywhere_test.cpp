@@ -227,6 +227,17 @@ TEST(HostEverywhere, CheckAMachineThatEndsItsProcessAgainIsolated) {
     EXPECT_EQ(rows["threads"]["verdict"], "skip");
 }
 
+// One that hangs it meets its deadline there, and is checked again isolated too.
+TEST(HostEverywhere, CheckAMachineThatHangsItsProcessAgainIsolated) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {"isolation_hang_render.dll"});
+    tool_result r = run_host({"check", "--json", "--level", "1", "--deadline", "8"}, host);
+    EXPECT_EQ(checked_faults(r)["isolation_hang_render.dll"], "render_block (no answer in 2 s)");
+    EXPECT_NE(r.out.find("its checks' process didn't end within 8 s; checked again isolated"),
+              std::string::npos)
+        << r.out;
+}
+
 // An isolated render is the same audio, bit for bit, as one in process.
 TEST(HostEverywhere, IsolatedRenderWritesTheSameAudio) {
     temp_folder dir;

@@ -69,7 +69,8 @@ bool bridge_present() {
 machine_check check_apart(const check_options& options, std::size_t index,
                           const kestrune::host_info& info, std::uint64_t seed) {
     std::string self = own_program_path();
-    double deadline = machine_deadline_seconds(options.level);
+    double deadline =
+        options.deadline > 0.0 ? options.deadline : machine_deadline_seconds(options.level);
     child_result ran = run_child(self, child_arguments(options, index, seed, options.isolated),
                                  deadline, child_output_limit);
     if (auto report = report_of(ran)) {

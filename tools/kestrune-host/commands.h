@@ -56,6 +56,7 @@ struct check_options {
     int repeat = 1;                    // runs of the whole battery
     std::string junit;                 // a JUnit XML file to write too; empty: none
     std::string library;               // the library's path, for the child processes
+    double deadline = 0.0;             // seconds per machine's checks; 0: by level
     bool in_process = false;           // every machine in this process, none in a child
     bool isolated = false;             // machines in a bridge process (kestrune.isolate always)
     bool json = false;

@@ -169,6 +169,11 @@ int run(int argc, char** argv) {
     bool check_quiet = false;
     check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
     check_cmd->add_flag("--isolated", isolated, isolated_help);
+    check_cmd
+        ->add_option("--deadline", check.deadline,
+                     "Seconds that one machine's checks may take in all (default 30 + 15 per "
+                     "level)")
+        ->check(CLI::Range(1.0, 86400.0));
     check_cmd->add_flag("--in-process", check.in_process,
                         "Every machine in this process, not each in a child process of its own "
                         "(a machine that ends or hangs it then ends the check)");
