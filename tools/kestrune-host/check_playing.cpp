@@ -103,7 +103,10 @@ check_row check_parameters_playing(check_context& c, std::string& fault) {
     int count = static_cast<int>(params.size());
     sample_counts total;
     std::string where;
-    // Random values for every parameter in every block, a new note every 32 blocks.
+    // Random values for every parameter in every block: the global ones, and on each of a
+    // generator's tracks a command word, with a new note every 32 blocks.
+    p.use_tracks(std::min(c.info.most_tracks, 4));
+    bool commands = c.info.track_params().size() > 1;
     int blocks = 100 + 40 * c.level;
     for (int b = 0; b < blocks; ++b) {
         std::vector<std::pair<int, int>> values;
@@ -111,12 +114,17 @@ check_row check_parameters_playing(check_context& c, std::string& fault) {
             values.emplace_back(i, c.random.between(params[static_cast<std::size_t>(i)]->lowest,
                                                     params[static_cast<std::size_t>(i)]->highest));
         }
-        std::vector<player::track_event> notes;
-        if (b % 32 == 0) {
-            auto note = static_cast<unsigned char>(c.random.between(0x31, 0x6C));
-            notes.push_back({0, (note & 15) >= 1 && (note & 15) <= 12 ? note : check_note, 0});
+        std::vector<player::track_event> tracks;
+        for (int track = 0; track < p.tracks(); ++track) {
+            player::track_event event{track, 0, 0};
+            if (b % 32 == 0) {
+                auto note = static_cast<unsigned char>(c.random.between(0x31, 0x6C));
+                event.note = (note & 15) >= 1 && (note & 15) <= 12 ? note : check_note;
+            }
+            event.command = commands ? static_cast<unsigned>(c.random.between(0, 0xFFFF)) : 0;
+            tracks.push_back(event);
         }
-        p.tick(values, notes);
+        p.tick(values, tracks);
         sample_counts counts = p.render(256, 256);
         where = where.empty() && bad(counts) ? "in random block " + std::to_string(b) : where;
         add_counts(counts, total);
@@ -141,8 +149,9 @@ check_row check_parameters_playing(check_context& c, std::string& fault) {
     }
     fault = fault_of(p.plugin());
     return judged(name, total, where,
-                  std::to_string(blocks) + " blocks of random values, " + std::to_string(count) +
-                      " parameters swept in steps of 32 samples");
+                  std::to_string(blocks) + " blocks of random values" +
+                      (p.generator() ? " on " + std::to_string(p.tracks()) + " tracks" : "") +
+                      ", " + std::to_string(count) + " parameters swept in steps of 32 samples");
 }
 
 check_row check_rates_sizes(check_context& c, std::string& fault) {
