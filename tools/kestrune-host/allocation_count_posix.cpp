@@ -92,10 +92,9 @@ std::vector<patched_slot> patched;
 // readable or writable.
 bool write_slot(void** slot, void* value) {
     long page_size = sysconf(_SC_PAGESIZE);
-    auto page =
-        reinterpret_cast<std::uintptr_t>(slot) & ~static_cast<std::uintptr_t>(page_size - 1);
-    if (mprotect(reinterpret_cast<void*>(page), static_cast<std::size_t>(page_size),
-                 PROT_READ | PROT_WRITE) != 0) {
+    auto* page = reinterpret_cast<char*>(slot) -
+                 reinterpret_cast<std::uintptr_t>(slot) % static_cast<std::uintptr_t>(page_size);
+    if (mprotect(page, static_cast<std::size_t>(page_size), PROT_READ | PROT_WRITE) != 0) {
         return false;
     }
     *slot = value;
@@ -107,9 +106,14 @@ struct search {
     int redirected = 0;
 };
 
-// The dynamic section's address value: glibc relocates some in place, others stay relative.
-std::uintptr_t address_of(ElfW(Addr) value, ElfW(Addr) base) {
-    return value < base ? value + base : value;
+// An address in the module as a pointer, reached from anchor, a pointer into the same module,
+// so that no integer turns into a pointer (which would hide it from alias analysis). Values
+// of the dynamic section: glibc relocates some in place, others stay relative to base.
+template <class T>
+T* at_address(const void* anchor, ElfW(Addr) value, ElfW(Addr) base) {
+    std::uintptr_t address = value < base ? value + base : value;
+    auto offset = static_cast<std::ptrdiff_t>(address - reinterpret_cast<std::uintptr_t>(anchor));
+    return reinterpret_cast<T*>(const_cast<char*>(static_cast<const char*>(anchor)) + offset);
 }
 
 int patch_module(dl_phdr_info* info, std::size_t, void* data) {
@@ -122,8 +126,8 @@ int patch_module(dl_phdr_info* info, std::size_t, void* data) {
     const ElfW(Dyn)* dynamic = nullptr;
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         if (info->dlpi_phdr[i].p_type == PT_DYNAMIC) {
-            dynamic =
-                reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+            dynamic = at_address<const ElfW(Dyn)>(info->dlpi_phdr, info->dlpi_phdr[i].p_vaddr,
+                                                  info->dlpi_addr);
         }
     }
     if (dynamic == nullptr) {
@@ -137,19 +141,19 @@ int patch_module(dl_phdr_info* info, std::size_t, void* data) {
     for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d) {
         switch (d->d_tag) {
         case DT_SYMTAB:
-            symbols = reinterpret_cast<const ElfW(Sym)*>(address_of(d->d_un.d_ptr, base));
+            symbols = at_address<const ElfW(Sym)>(info->dlpi_phdr, d->d_un.d_ptr, base);
             break;
         case DT_STRTAB:
-            names = reinterpret_cast<const char*>(address_of(d->d_un.d_ptr, base));
+            names = at_address<const char>(info->dlpi_phdr, d->d_un.d_ptr, base);
             break;
         case DT_JMPREL:
-            tables[0] = reinterpret_cast<const ElfW(Rela)*>(address_of(d->d_un.d_ptr, base));
+            tables[0] = at_address<const ElfW(Rela)>(info->dlpi_phdr, d->d_un.d_ptr, base);
             break;
         case DT_PLTRELSZ:
             sizes[0] = d->d_un.d_val;
             break;
         case DT_RELA:
-            tables[1] = reinterpret_cast<const ElfW(Rela)*>(address_of(d->d_un.d_ptr, base));
+            tables[1] = at_address<const ElfW(Rela)>(info->dlpi_phdr, d->d_un.d_ptr, base);
             break;
         case DT_RELASZ:
             sizes[1] = d->d_un.d_val;
@@ -174,7 +178,7 @@ int patch_module(dl_phdr_info* info, std::size_t, void* data) {
                     continue;
                 }
                 void* real_function = dlsym(RTLD_DEFAULT, import.name);
-                auto** slot = reinterpret_cast<void**>(base + r.r_offset);
+                auto** slot = at_address<void*>(info->dlpi_phdr, r.r_offset, base);
                 if (real_function != nullptr && write_slot(slot, import.counting_function)) {
                     *import.real = real_function;
                     patched.push_back({slot, real_function});

@@ -30,6 +30,13 @@ hostkit::bytes stored_form(std::int32_t size, const hostkit::bytes& data) {
     return out;
 }
 
+// A sample's bits: "the same" is bit for bit, NaNs and signed zeros included.
+std::uint32_t bits_of(float sample) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &sample, sizeof bits);
+    return bits;
+}
+
 hostkit::bytes random_bytes(random_stream& random, std::size_t count) {
     hostkit::bytes out(count);
     for (unsigned char& b : out) {
@@ -155,8 +162,7 @@ check_row check_two_instances(check_context& c, std::string& fault) {
             const std::vector<float>& out = ch == 0 ? a.left() : a.right();
             for (int s = 0; s < block; ++s, ++at) {
                 float expected = alone[at];
-                if (std::memcmp(&expected, &out[static_cast<std::size_t>(s)], sizeof expected) !=
-                    0) {
+                if (bits_of(expected) != bits_of(out[static_cast<std::size_t>(s)])) {
                     ++differ;
                     double gap =
                         std::fabs(static_cast<double>(expected) - out[static_cast<std::size_t>(s)]);

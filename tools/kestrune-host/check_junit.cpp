@@ -65,9 +65,12 @@ std::string check_junit(const std::vector<machine_check>& machines) {
             }
         }
         int count = static_cast<int>(machine.rows.size());
-        suites += "  <testsuite name=\"" + suite_name + "\" tests=\"" + std::to_string(count) +
-                  "\" failures=\"" + std::to_string(machine_failures) + "\" skipped=\"" +
-                  std::to_string(machine_skipped) + "\">\n" + cases + "  </testsuite>\n";
+        suites += "  <testsuite name=\"" + suite_name;
+        suites += "\" tests=\"" + std::to_string(count);
+        suites += "\" failures=\"" + std::to_string(machine_failures);
+        suites += "\" skipped=\"" + std::to_string(machine_skipped) + "\">\n";
+        suites += cases;
+        suites += "  </testsuite>\n";
         tests += count;
         failures += machine_failures;
         skipped += machine_skipped;

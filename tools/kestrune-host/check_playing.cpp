@@ -69,6 +69,7 @@ check_row check_notes_commands(check_context& c, std::string& fault) {
         ++sent;
     }
     std::vector<player::track_event> offs;
+    offs.reserve(static_cast<std::size_t>(p.tracks()));
     for (int track = 0; track < p.tracks(); ++track) {
         offs.push_back({track, note_off_byte, 0});
     }
@@ -110,6 +111,7 @@ check_row check_parameters_playing(check_context& c, std::string& fault) {
     int blocks = 100 + 40 * c.level;
     for (int b = 0; b < blocks; ++b) {
         std::vector<std::pair<int, int>> values;
+        values.reserve(params.size());
         for (int i = 0; i < count; ++i) {
             values.emplace_back(i, c.random.between(params[static_cast<std::size_t>(i)]->lowest,
                                                     params[static_cast<std::size_t>(i)]->highest));
