@@ -45,12 +45,15 @@ TEST(CheckFixtures, NanAtAParametersHighestValueFailsParametersWhilePlaying) {
 
 // How much slower subnormal numbers are is the processor's: ten times and more on many, some
 // three times on a recent AMD's divisions, which this machine's filters use. Either is found.
+// (The address sanitizer's checks in the machine's loop hide the difference.)
+#if !defined(__SANITIZE_ADDRESS__)
 TEST(CheckFixtures, ATailOfSubnormalsIsFoundWithItsRatio) {
     nlohmann::json row = checked_row("check_subnormal_tail.dll", "subnormals");
     EXPECT_TRUE(row["verdict"] == "warn" || row["verdict"] == "fail") << row;
     EXPECT_GT(row["figures"]["tail ratio"].get<double>(), 2.0) << row;
     EXPECT_NE(reason(row).find("the tail costs"), std::string::npos) << row;
 }
+#endif
 
 TEST(CheckFixtures, StateInAGlobalWarnsThatInstancesShareIt) {
     nlohmann::json row = checked_row("check_global_state.dll", "two instances");

@@ -135,6 +135,12 @@ TEST(HostEverywhere, CheckPassesTheDemoMachinesAtLevelTen) {
         ASSERT_NE(machine, nullptr) << r.out;
         EXPECT_EQ((*machine)["checks"].size(), 21u) << machine->dump(2);
         for (const auto& row : (*machine)["checks"]) {
+#if defined(__SANITIZE_ADDRESS__)
+            // The address sanitizer keeps freed memory in quarantine: the process grows.
+            if (row["name"] == "starts and memory") {
+                continue;
+            }
+#endif
             EXPECT_EQ(row["verdict"], "pass") << name << ": " << row.dump();
         }
     }

@@ -78,15 +78,21 @@ check_row check_damaged_state(check_context& c, std::string& fault) {
         const char* what;
         hostkit::bytes stored;
     };
+    // A damaged file keeps its header and loses what follows: the header claims at least the
+    // machine's own size, so that the instance hands the machine a block of that size (zeros
+    // where the data ends). load_data is given no size, so every machine reads its own size;
+    // a smaller block would be read past by any of them.
+    auto claimed = [&own](std::size_t bytes) {
+        return static_cast<std::int32_t>(std::max<std::size_t>({own.size(), bytes, 4}));
+    };
     std::vector<damage> cases = {
-        {"empty", stored_form(static_cast<std::int32_t>(std::max<std::size_t>(own.size(), 4)), {})},
-        {"3 bytes", stored_form(3, random_bytes(c.random, 3))},
-        {"1 MB of random bytes", stored_form(1 << 20, random_bytes(c.random, 1 << 20))},
+        {"empty", stored_form(claimed(0), {})},
+        {"3 bytes", stored_form(claimed(3), random_bytes(c.random, 3))},
+        {"1 MB of random bytes", stored_form(claimed(1 << 20), random_bytes(c.random, 1 << 20))},
     };
     if (own.size() >= 2) {
         hostkit::bytes half(own.begin(), own.begin() + static_cast<long>(own.size() / 2));
-        cases.push_back(
-            {"its own state cut short", stored_form(static_cast<std::int32_t>(half.size()), half)});
+        cases.push_back({"its own state cut short", stored_form(claimed(0), half)});
     }
     std::string warned;
     for (const damage& d : cases) {
