@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "check_audio.h"
+#include "check_child.h"
 #include "check_fault.h"
+#include "check_junit.h"
+#include "check_levels.h"
+#include "check_report.h"
 #include "check_result.h"
 #include "tests/support/temp_folder.h"
 #include "wav_file.h"
@@ -89,4 +93,82 @@ TEST(WavFile, WhatIsWrittenReadsBackInEachFormat) {
     std::string error;
     EXPECT_FALSE(read_sound(dir.write_file("text.wav", "RIFF but not a wave"), error));
     EXPECT_NE(error.find("not a WAV file"), std::string::npos);
+}
+
+TEST(CheckLevels, TodaysChecksRunAtTheDefaultLevelAndTheHeavyOnesLater) {
+    for (const char* name :
+         {"announced", "starts", "render 22050 Hz", "render 44100 Hz", "render 96000 Hz",
+          "parameters", "state", "start twice", "mute and halt", "cost", "fault"}) {
+        EXPECT_TRUE(runs_at(name, default_level)) << name;
+    }
+    EXPECT_TRUE(runs_at("render 44100 Hz", 1));
+    EXPECT_FALSE(runs_at("render 48000 Hz", 2));
+    EXPECT_FALSE(runs_at("threads", default_level));
+    EXPECT_TRUE(runs_at("threads", highest_level));
+    EXPECT_EQ(check_level("allocations"), 9);
+}
+
+TEST(CheckLevels, OneSeedGivesTheSameValuesOnEveryBuild) {
+    random_stream a(1);
+    random_stream b(1);
+    EXPECT_EQ(a.next(), 0x910a2dec89025cc1ULL); // splitmix64's first value for seed 1
+    b.next();
+    for (int k = 0; k < 1000; ++k) {
+        int v = a.between(200, -3);
+        EXPECT_EQ(v, b.between(-3, 200));
+        EXPECT_GE(v, -3);
+        EXPECT_LE(v, 200);
+    }
+    EXPECT_EQ(random_stream(1).between(0, 0), 0);
+    EXPECT_NE(random_stream(run_seed(1, 1)).next(), random_stream(1).next());
+}
+
+TEST(CheckReports, JsonAndJunitCarryLevelSeedAndEachRow) {
+    machine_check machine = with_verdicts(verdict::fail, verdict::warn);
+    machine.name = "Odd <\"&'> \x01Synth";
+    machine.level = 7;
+    machine.seed = 42;
+    machine.rows[0].reason = "NaN at 255";
+    machine.rows[0].figures = {{"nan", 3.0}};
+    machine.rows.push_back({"threads", verdict::skip, "after the fault"});
+    auto json = check_json({machine}, 7, 42);
+    EXPECT_EQ(json["level"], 7);
+    EXPECT_EQ(json["seed"], 42);
+    EXPECT_EQ(json["machines"][0]["checks"][0]["figures"]["nan"], 3.0);
+    EXPECT_EQ(json["machines"][0]["seed"], 42);
+    std::string xml = check_junit({machine});
+    EXPECT_NE(xml.find("<testsuites name=\"kestrune-host check\" tests=\"3\" failures=\"1\" "
+                       "skipped=\"1\">"),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("name=\"Odd &lt;&quot;&amp;&apos;&gt; ?Synth (level 7, seed 42)\""),
+              std::string::npos)
+        << xml;
+    EXPECT_NE(xml.find("<failure message=\"NaN at 255\"/>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<system-out>warn: </system-out>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<skipped message=\"after the fault\"/>"), std::string::npos) << xml;
+}
+
+// A child's report comes from a process a machine may have damaged: what isn't a report of one
+// machine is refused, and texts are bounded.
+TEST(CheckChild, AReportIsReadBackAndAnythingElseRefused) {
+    machine_check machine = with_verdicts(verdict::pass, verdict::warn);
+    machine.name = std::string(5000, 'n');
+    machine.seed = 1ULL << 40;
+    machine.rows[1].figures = {{"ratio", 2.5}};
+    std::string text = check_json({machine}, 5, 9).dump();
+    auto back = machine_from_child(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name.size(), child_text_limit);
+    EXPECT_EQ(back->seed, 1ULL << 40);
+    ASSERT_EQ(back->rows.size(), 2u);
+    EXPECT_EQ(back->rows[1].result, verdict::warn);
+    EXPECT_EQ(back->rows[1].figures, machine.rows[1].figures);
+    EXPECT_FALSE(machine_from_child(text.substr(0, text.size() / 2)));
+    EXPECT_FALSE(machine_from_child(check_json({machine, machine}, 5, 9).dump()));
+    std::string odd = text;
+    odd.replace(odd.rfind("\"warn\""), 6, "\"meh\""); // the row's, after the machine's
+    EXPECT_FALSE(machine_from_child(odd));
+    machine.rows.resize(child_rows_limit + 1);
+    EXPECT_FALSE(machine_from_child(check_json({machine}, 5, 9).dump()));
 }

@@ -21,6 +21,7 @@
 #include "tests/support/test_paths.h"
 #include "tool_support.h"
 
+using kestrune::test::host_folder_with;
 using kestrune::test::run_host;
 using kestrune::test::temp_folder;
 using kestrune::test::tool_result;
@@ -132,12 +133,46 @@ TEST(HostEverywhere, CheckPassesTheDemoMachines) {
         EXPECT_EQ(names, (std::vector<std::string>{
                              "announced", "starts", "render 22050 Hz", "render 44100 Hz",
                              "render 48000 Hz", "render 96000 Hz", "parameters", "state",
-                             "start twice", "mute and halt", "cost", "fault"}));
+                             "start twice", "mute and halt", "cost", "notes and commands",
+                             "parameters while playing", "damaged state", "fault"}));
+        EXPECT_EQ((*machine)["level"], 5);
     }
     // The table says the same for a person.
     tool_result table = run_host({"check", synth});
     EXPECT_EQ(table.exit_code, 0);
     EXPECT_NE(table.out.find("1 machine: 1 pass, 0 warn, 0 fail"), std::string::npos) << table.out;
+}
+
+// At the highest level every check runs, and the demo machines pass each one; the report
+// names the level and the seed it was given.
+TEST(HostEverywhere, CheckPassesTheDemoMachinesAtLevelTen) {
+    temp_folder dir;
+    std::string junit = dir.at("check.xml");
+    tool_result r =
+        run_host({"check", "--json", "--level", "10", "--seed", "77", "--junit", junit});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    nlohmann::json result = parse(r);
+    EXPECT_EQ(result["level"], 10);
+    EXPECT_EQ(result["seed"], 77);
+    for (const char* name : {synth, delay}) {
+        const nlohmann::json* machine = machine_named(result["machines"], name);
+        ASSERT_NE(machine, nullptr) << r.out;
+        EXPECT_EQ((*machine)["checks"].size(), 21u) << machine->dump(2);
+        for (const auto& row : (*machine)["checks"]) {
+#if defined(__SANITIZE_ADDRESS__)
+            // The address sanitizer keeps freed memory in quarantine: the process grows.
+            if (row["name"] == "starts and memory") {
+                continue;
+            }
+#endif
+            EXPECT_EQ(row["verdict"], "pass") << name << ": " << row.dump();
+        }
+    }
+    std::ifstream file(junit);
+    std::string xml((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(xml.find("<testcase classname=\"Kestrune Demo Synth\" name=\"threads\"/>"),
+              std::string::npos)
+        << xml;
 }
 
 TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
@@ -147,20 +182,6 @@ TEST(HostEverywhere, CheckRefusesWhatIsNotThere) {
     EXPECT_NE(r.out.find("no machine is called \"Organ\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 machine: 0 pass, 0 warn, 1 fail"), std::string::npos) << r.out;
     EXPECT_EQ(run_host({"check", "--no-such-flag"}).exit_code, 2);
-}
-
-// A host's folder as a musician has it: the program, the library, the demo machines and the
-// fixture machines given in Gear/Psycle. Answers the program's path.
-std::string host_folder_with(const temp_folder& dir, std::initializer_list<const char*> files) {
-    std::string host = kestrune::test::place_host_program(dir, "kestrune-host");
-    fs::path machines = fs::path(hostkit::executable_folder()) / "Gear" / "Psycle";
-    for (const auto& entry : fs::directory_iterator(machines)) {
-        dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
-    }
-    for (const char* file : files) {
-        dir.copy_in(kestrune::test::fixture_path(file), std::string("Gear/Psycle/") + file);
-    }
-    return host;
 }
 
 // check's report on such a folder: every machine with a Faulted line fails, the demo machines
@@ -211,6 +232,40 @@ TEST(HostEverywhere, IsolatedCheckFailsMachinesThatHangOrEndTheirProcess) {
         tool_result r = run_host({"check", "--json", "--isolated"}, host);
         EXPECT_EQ(checked_faults(r)[file], fault) << r.out;
     }
+}
+
+// In process, a machine that ends the process of its checks costs only its own report: it is
+// checked again isolated, and says so; the checks that only run in process are skipped there.
+TEST(HostEverywhere, CheckAMachineThatEndsItsProcessAgainIsolated) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {"isolation_exit_start_up.dll"});
+    tool_result r = run_host({"check", "--json", "--level", "7"}, host);
+    auto faults = checked_faults(r);
+    EXPECT_EQ(faults["isolation_exit_start_up.dll"], "start_up (process ended (exit code 3))");
+    nlohmann::json result = parse(r);
+    const nlohmann::json* machine = machine_named(result["machines"], "Kestrune Isolation Fixture");
+    ASSERT_NE(machine, nullptr) << r.out;
+    std::map<std::string, nlohmann::json> rows;
+    for (const auto& row : (*machine)["checks"]) {
+        rows[row["name"]] = row;
+    }
+    EXPECT_EQ(rows["own process"]["verdict"], "fail");
+    EXPECT_NE(rows["own process"]["reason"].get<std::string>().find(
+                  "(exit code 3) without a report; checked again isolated"),
+              std::string::npos)
+        << rows["own process"];
+    EXPECT_EQ(rows["threads"]["verdict"], "skip");
+}
+
+// One that hangs it meets its deadline there, and is checked again isolated too.
+TEST(HostEverywhere, CheckAMachineThatHangsItsProcessAgainIsolated) {
+    temp_folder dir;
+    std::string host = host_folder_with(dir, {"isolation_hang_render.dll"});
+    tool_result r = run_host({"check", "--json", "--level", "1", "--deadline", "8"}, host);
+    EXPECT_EQ(checked_faults(r)["isolation_hang_render.dll"], "render_block (no answer in 2 s)");
+    EXPECT_NE(r.out.find("its checks' process didn't end within 8 s; checked again isolated"),
+              std::string::npos)
+        << r.out;
 }
 
 // An isolated render is the same audio, bit for bit, as one in process.
@@ -264,21 +319,27 @@ TEST(HostEverywhere, AnIsolatedMachineFindsItsDllsBesideTheHostsExecutable) {
     EXPECT_EQ(fs::file_size(outputs[0]), fs::file_size(outputs[1]));
 }
 
-// The id of a kestrune-bridge.exe that parent started; 0 when there is none.
-DWORD bridge_of(DWORD parent) {
+// The id of a process named name that parent started; 0 when there is none.
+DWORD child_named(DWORD parent, const char* name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     DWORD found = 0;
     for (BOOL more = Process32First(snapshot, &entry); more && found == 0;
          more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == parent &&
-            lstrcmpiA(entry.szExeFile, "kestrune-bridge.exe") == 0) {
+        if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, name) == 0) {
             found = entry.th32ProcessID;
         }
     }
     CloseHandle(snapshot);
     return found;
+}
+
+// The id of the kestrune-bridge.exe of a check that host started: check runs each machine in
+// a kestrune-host.exe of its own, which starts the bridge. 0 when there is none.
+DWORD bridge_of(DWORD host) {
+    DWORD checking = child_named(host, "kestrune-host.exe");
+    return checking != 0 ? child_named(checking, "kestrune-bridge.exe") : 0;
 }
 
 // A host that dies while its machine hangs in a bridge: the bridge ends itself at once, though

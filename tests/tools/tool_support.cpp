@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,19 @@ extern char** environ;
 #endif
 
 namespace kestrune::test {
+
+std::string host_folder_with(const temp_folder& dir, std::initializer_list<const char*> files) {
+    std::string host = place_host_program(dir, "kestrune-host");
+    std::filesystem::path machines =
+        std::filesystem::path(hostkit::executable_folder()) / "Gear" / "Psycle";
+    for (const auto& entry : std::filesystem::directory_iterator(machines)) {
+        dir.copy_in(entry.path().string(), "Gear/Psycle/" + entry.path().filename().string());
+    }
+    for (const char* file : files) {
+        dir.copy_in(fixture_path(file), std::string("Gear/Psycle/") + file);
+    }
+    return host;
+}
 
 std::string host_program() {
     return join_path(hostkit::executable_folder(), hostkit::program_file_name("kestrune-host"));

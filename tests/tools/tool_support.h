@@ -1,9 +1,11 @@
 // Running the built kestrune-host from a test, and reading what it wrote.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
 #include "wav_file.h"
 
 namespace kestrune::test {
@@ -20,6 +22,10 @@ std::string host_program();
 // Runs the host program (bin/kestrune-host unless program names a copy) with the arguments,
 // its standard input empty.
 tool_result run_host(const std::vector<std::string>& arguments, const std::string& program = "");
+
+// A host's folder as a musician has it, made in dir: the program, the library, the demo
+// machines and the fixture machines given, in Gear/Psycle. Answers the program's path.
+std::string host_folder_with(const temp_folder& dir, std::initializer_list<const char*> files);
 
 // A rendered file, or a test failure when it can't be read.
 kestrune_host::stereo_sound read_wav(const std::string& path);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "check_apart.h"
+#include "check_junit.h"
+#include "check_levels.h"
 #include "check_machine.h"
 #include "check_report.h"
 #include "choose.h"
@@ -59,21 +62,41 @@ int run_check(session& s, const check_options& options) {
     }
 
     progress_line progress(options.progress && stderr_is_terminal());
-    for (std::size_t i = 0; i < chosen.size(); ++i) {
-        const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
-        progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +
-                      "] checking " + name);
-        results.push_back(check_machine(*chosen[i]));
+    for (int run = 0; run < options.repeat; ++run) {
+        std::uint64_t seed = run_seed(options.seed, run);
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
+            const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
+            progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +
+                          "] checking " + name);
+            if (options.in_process) {
+                results.push_back(check_machine(*chosen[i], options.level, seed, options.isolated));
+            } else {
+                std::size_t index = static_cast<std::size_t>(
+                    std::find(announced.begin(), announced.end(), chosen[i]) - announced.begin());
+                results.push_back(check_apart(options, index, *chosen[i], seed));
+            }
+        }
     }
     progress.show("");
 
+    if (!options.junit.empty()) {
+        std::FILE* file = std::fopen(options.junit.c_str(), "wb");
+        std::string xml = check_junit(results);
+        bool written =
+            file != nullptr && std::fwrite(xml.data(), 1, xml.size(), file) == xml.size();
+        written = file != nullptr && std::fclose(file) == 0 && written;
+        if (!written) {
+            warn("could not write " + options.junit);
+        }
+    }
     if (options.json) {
-        std::printf("%s\n", json_text(check_json(results)).c_str());
+        std::printf("%s\n", json_text(check_json(results, options.level, options.seed)).c_str());
     } else {
         for (const machine_check& machine : results) {
             std::printf("%s\n", check_table(machine).c_str());
         }
-        std::printf("%s\n", check_summary(results).c_str());
+        std::printf("%s at level %d, seed %llu\n", check_summary(results).c_str(), options.level,
+                    static_cast<unsigned long long>(options.seed));
     }
     return check_exit_code(results);
 }

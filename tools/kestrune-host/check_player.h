@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_audio.h"
@@ -26,12 +27,33 @@ public:
     // One tick's events: the global value areas with index set to value (index -1: nothing
     // changes), and on a generator's track 0 the note byte (0: none), then take_events.
     void tick(unsigned char note, int index = -1, int value = 0);
+    // The same with any events: global values by index, and on each of a generator's tracks
+    // in use a note byte and command word.
+    struct track_event {
+        int track = 0;
+        unsigned char note = 0;
+        unsigned command = 0;
+    };
+    void tick(const std::vector<std::pair<int, int>>& globals,
+              const std::vector<track_event>& tracks);
+    // A generator's tracks in use, from the next tick on (clamped to what it allows).
+    void use_tracks(int count);
+    int tracks() const { return tracks_; }
+    // Changes the sample rate between two blocks, as a host does when its device changes.
+    void change_rate(int samples_per_second);
 
     // Renders count samples in blocks of at most block (1 to max_block). An effect hears a
     // 440 Hz sine at half of full scale. A render that answers "no sound" counts as silence.
     sample_counts render(long long count, int block);
+    // What an effect hears from then on: the sine, silence, or the smallest subnormal numbers.
+    enum class input { sine, silence, subnormal };
+    void set_input(input kind) { input_ = kind; }
+    // The last block's output, left and right, as the machine wrote it.
+    const std::vector<float>& left() const { return out_left_; }
+    const std::vector<float>& right() const { return out_right_; }
+    int last_block() const { return last_block_; }
 
-    static constexpr int max_block = 8192;
+    static constexpr int max_block = 16384;
 
 private:
     kestrune::host_info& info_;
@@ -39,6 +61,9 @@ private:
     instance live_;
     std::vector<float> in_left_, in_right_, out_left_, out_right_;
     double phase_ = 0.0; // of the effect's input, in cycles
+    input input_ = input::sine;
+    int tracks_ = 1;
+    int last_block_ = 0;
 };
 
 // The note a check plays: A-4.

@@ -5,13 +5,15 @@
 namespace kestrune_host {
 
 std::string check_table(const machine_check& machine) {
-    std::string text = machine.name + "  " + verdict_name(machine_verdict(machine)) + "\n";
+    std::string text = machine.name + "  " + verdict_name(machine_verdict(machine)) + "  (level " +
+                       std::to_string(machine.level) + ", seed " + std::to_string(machine.seed) +
+                       ")\n";
     if (!machine.file.empty()) {
         text += "  " + machine.file + "\n";
     }
     for (const check_row& row : machine.rows) {
-        char line[64];
-        std::snprintf(line, sizeof line, "  %-16s %-5s ", row.name.c_str(),
+        char line[96];
+        std::snprintf(line, sizeof line, "  %-24s %-5s ", row.name.c_str(),
                       verdict_name(row.result));
         text += line + row.reason + "\n";
     }
@@ -31,19 +33,26 @@ std::string check_summary(const std::vector<machine_check>& machines) {
            std::to_string(counts[static_cast<int>(verdict::fail)]) + " fail";
 }
 
-nlohmann::ordered_json check_json(const std::vector<machine_check>& machines) {
+nlohmann::ordered_json check_json(const std::vector<machine_check>& machines, int level,
+                                  std::uint64_t seed) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const machine_check& machine : machines) {
         nlohmann::ordered_json rows = nlohmann::ordered_json::array();
         for (const check_row& row : machine.rows) {
+            nlohmann::ordered_json figures = nlohmann::ordered_json::object();
+            for (const auto& [name, value] : row.figures) {
+                figures[name] = value;
+            }
             rows.push_back({{"name", row.name},
                             {"verdict", verdict_name(row.result)},
-                            {"reason", row.reason}});
+                            {"reason", row.reason},
+                            {"figures", figures}});
         }
         nlohmann::ordered_json one = {
-            {"name", machine.name}, {"uri", machine.uri},
-            {"file", machine.file}, {"verdict", verdict_name(machine_verdict(machine))},
-            {"fault", nullptr},     {"realtime_factor", nullptr},
+            {"name", machine.name},   {"uri", machine.uri},
+            {"level", machine.level}, {"seed", machine.seed},
+            {"file", machine.file},   {"verdict", verdict_name(machine_verdict(machine))},
+            {"fault", nullptr},       {"realtime_factor", nullptr},
             {"checks", rows}};
         if (!machine.fault.empty()) {
             one["fault"] = machine.fault;
@@ -53,7 +62,9 @@ nlohmann::ordered_json check_json(const std::vector<machine_check>& machines) {
         }
         list.push_back(one);
     }
-    return {{"machines", list},
+    return {{"level", level},
+            {"seed", seed},
+            {"machines", list},
             {"summary", check_summary(machines)},
             {"exit_code", check_exit_code(machines)}};
 }

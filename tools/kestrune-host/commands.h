@@ -2,6 +2,7 @@
 // the program's exit code.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,14 @@ int run_render(session& s, const render_options& options);
 
 struct check_options {
     std::vector<std::string> machines; // empty: every machine announced
+    int level = 5;                     // 1 to 10: the checks up to it run
+    std::uint64_t seed = 0;            // of the first run; each repetition takes the next
+    int repeat = 1;                    // runs of the whole battery
+    std::string junit;                 // a JUnit XML file to write too; empty: none
+    std::string library;               // the library's path, for the child processes
+    double deadline = 0.0;             // seconds per machine's checks; 0: by level
+    bool in_process = false;           // every machine in this process, none in a child
+    bool isolated = false;             // machines in a bridge process (kestrune.isolate always)
     bool json = false;
     bool progress = true; // a progress line on standard error, when it is a terminal
 };

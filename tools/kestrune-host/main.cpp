@@ -5,11 +5,15 @@
 //   kestrune-host render MACHINE -o out.wav --note A-4 --track 0 --at 0 --length 2 ... [--isolated]
 //   kestrune-host about MACHINE
 //   kestrune-host command MACHINE INDEX
-//   kestrune-host check [MACHINE...] [--json] [--isolated]
+//   kestrune-host check [MACHINE...] [--level N] [--seed N] [--repeat N] [--json] [--junit FILE]
+//                       [--isolated]
 //   kestrune-host scan [--fresh] [--json]
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <iterator>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -21,6 +25,14 @@
 namespace {
 
 using namespace kestrune_host;
+
+// A seed when none is given: the clock's, kept to six digits so that it is easy to type again.
+std::uint64_t clock_seed() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+               std::chrono::duration_cast<std::chrono::microseconds>(now).count()) %
+           1000000;
+}
 
 // The note options as registered: CLI11 keeps each one's values, in the order given.
 struct note_inputs {
@@ -141,9 +153,31 @@ int run(int argc, char** argv) {
     check_cmd->footer("Exit codes: 0 every machine passed (warnings allowed), 1 one failed.");
     check_cmd->add_option("machine", check.machines, "Machines: name, label, URI or #N");
     check_cmd->add_flag("--json", check.json, "JSON for scripts");
+    check_cmd->add_option("--level", check.level, "Strictness: the checks up to this level run")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 10));
+    std::optional<std::uint64_t> seed;
+    check_cmd->add_option("--seed", seed,
+                          "The seed of every random value (default: from the clock; every report "
+                          "shows it)");
+    check_cmd
+        ->add_option("--repeat", check.repeat,
+                     "Runs the checks this many times, each with the "
+                     "next seed")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
+    check_cmd->add_option("--junit", check.junit, "Also writes a JUnit XML report to this file");
     bool check_quiet = false;
     check_cmd->add_flag("--no-progress", check_quiet, "No progress line");
     check_cmd->add_flag("--isolated", isolated, isolated_help);
+    check_cmd
+        ->add_option("--deadline", check.deadline,
+                     "Seconds that one machine's checks may take in all (default 30 + 15 per "
+                     "level)")
+        ->check(CLI::Range(1.0, 86400.0));
+    check_cmd->add_flag("--in-process", check.in_process,
+                        "Every machine in this process, not each in a child process of its own "
+                        "(a machine that ends or hangs it then ends the check)");
 
     // scan
     scan_options scan;
@@ -190,6 +224,9 @@ int run(int argc, char** argv) {
     }
     if (check_cmd->parsed()) {
         check.progress = !check_quiet;
+        check.seed = seed ? *seed : clock_seed();
+        check.library = library_path;
+        check.isolated = isolated;
         return run_check(s, check);
     }
     if (about_cmd->parsed()) {

@@ -68,6 +68,8 @@ public:
 
     kestrune::host_plugin* plugin() const { return plugin_; }
     kestrune::host_info& info() const { return info_; }
+    // The timing the instance reads: a host changes the rate here between two blocks.
+    kestrune::host_master_info& master() { return master_; }
 
 private:
     kestrune::host_info& info_;

@@ -2,6 +2,8 @@
 
 #include <io.h>
 #include <windows.h>
+// After windows.h:
+#include <psapi.h>
 
 namespace kestrune_host {
 
@@ -15,6 +17,15 @@ double process_cpu_seconds() {
                                    t.dwLowDateTime);
     };
     return (ticks(kernel) + ticks(user)) * 1e-7; // 100 ns units
+}
+
+long long process_memory_bytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        return 0;
+    }
+    return static_cast<long long>(counters.PagefileUsage);
 }
 
 bool stderr_is_terminal() {
