@@ -62,8 +62,8 @@ bool scanner::start() noexcept {
     }
     ++started;
     requests_ = 0;
-    if (wait_for(scan::header_of(block_.base).ready, 1, child_.link, deadline_after(deadline_ms)) !=
-        waited::answered) {
+    if (wait_for(scan::header_of(block_.base).ready, 1, child_.link,
+                 deadline_after(start_deadline_ms)) != waited::answered) {
         end();
         return false;
     }

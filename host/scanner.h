@@ -28,7 +28,10 @@ public:
     void reset() noexcept { unavailable_ = false; }
 
     int deadline_ms = 10000; // per DLL, from the request (the scanner's last answer)
-    int started = 0;         // scanners started so far, for tests and the report
+    // For a new scanner to be ready: a process start, which a loaded machine (or an emulator)
+    // can make slow. One that isn't ready by then leaves the scan to the host's process.
+    int start_deadline_ms = 10000;
+    int started = 0; // scanners started so far, for tests and the report
     // How long ending a scanner may take: a killed process ends at once, unless it is stuck in
     // the kernel or a driver, and then the scan doesn't wait for it.
     static constexpr int end_wait_ms = 200;
