@@ -130,9 +130,10 @@ check_row check_starts_memory(check_context& c, std::string& fault) {
                   starts, cold, warm_ms, growth / 1024.0, settled);
     check_row row{name, verdict::pass, text, {}};
     row.figures = {{"cold ms", cold}, {"warm ms", warm_ms}, {"growth bytes", growth}};
-    // Some growth is the allocator's and the loader's; a machine that leaks a few kilobytes a
-    // start shows as much more than this over 90 starts.
-    if (memory_settled > 0 && growth > 1024.0 * 1024.0) {
+    // Some growth is the allocator's and the loader's: under Wine 90 loads of the demo delay
+    // (whose delay line is a large block) leave some 1.3 MB. A machine that leaks 48 KB or more
+    // a start shows as more than this over 90 starts.
+    if (memory_settled > 0 && growth > 4.0 * 1024.0 * 1024.0) {
         row.result = verdict::warn;
         row.reason = "memory grows with each start: " + row.reason;
     }
