@@ -266,7 +266,7 @@ TEST(HostEverywhere, CheckAMachineThatHangsItsProcessAgainIsolated) {
     // The deadline holds for the isolated checks too, where under Wine in the emulated VM each
     // new bridge takes seconds.
 #if defined(_WIN32)
-    const std::string deadline = "40";
+    const std::string deadline = "60";
 #else
     const std::string deadline = "8";
 #endif

@@ -68,7 +68,9 @@ int run_check(session& s, const check_options& options) {
             const char* name = chosen[i]->full_name != nullptr ? chosen[i]->full_name : "";
             progress.show("[" + std::to_string(i + 1) + "/" + std::to_string(chosen.size()) +
                           "] checking " + name);
-            if (options.in_process) {
+            // Isolated, every machine already runs in a bridge process of its own: a process
+            // of its checks' own would only add its start.
+            if (options.in_process || options.isolated) {
                 results.push_back(check_machine(*chosen[i], options.level, seed, options.isolated));
             } else {
                 std::size_t index = static_cast<std::size_t>(
