@@ -1,5 +1,6 @@
 #include "host/scan_server.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/machine_probe.h"
@@ -35,7 +36,7 @@ void answer(unsigned char* base, std::size_t size) {
             if (out.bytes.size() > size - scan::record_offset) {
                 outcome = probe_outcome::not_machine;
             } else {
-                std::memcpy(base + scan::record_offset, out.bytes.data(), out.bytes.size());
+                std::copy(out.bytes.begin(), out.bytes.end(), base + scan::record_offset);
                 h.record_size = static_cast<std::uint32_t>(out.bytes.size());
             }
         } catch (...) {
