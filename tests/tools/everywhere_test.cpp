@@ -345,11 +345,10 @@ DWORD child_named(DWORD parent, const char* name) {
     return found;
 }
 
-// The id of the kestrune-bridge.exe of a check that host started: check runs each machine in
-// a kestrune-host.exe of its own, which starts the bridge. 0 when there is none.
+// The id of a kestrune-bridge.exe that host started (an isolated check starts its bridges
+// itself); 0 when there is none.
 DWORD bridge_of(DWORD host) {
-    DWORD checking = child_named(host, "kestrune-host.exe");
-    return checking != 0 ? child_named(checking, "kestrune-bridge.exe") : 0;
+    return child_named(host, "kestrune-bridge.exe");
 }
 
 // A host that dies while its machine hangs in a bridge: the bridge ends itself at once, though
