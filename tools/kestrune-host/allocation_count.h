@@ -11,6 +11,10 @@
 
 namespace kestrune_host {
 
+// Counts one heap call of the machine's, while a counter is started; the counting functions in
+// its imports call it.
+void note_allocation() noexcept;
+
 // One machine module at a time; its imports are put back when this goes.
 class allocation_counter {
 public:

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -15,15 +14,6 @@ namespace kestrune_host {
 
 namespace {
 
-std::atomic<bool> counting{false};
-std::atomic<long long> counted{0};
-
-void note() {
-    if (counting.load(std::memory_order_relaxed)) {
-        counted.fetch_add(1, std::memory_order_relaxed);
-    }
-}
-
 // The real functions, as the dynamic linker resolves them for everyone (not the slot's first
 // content: with lazy binding that is a stub that would write the real address back).
 using malloc_call = void* (*)(std::size_t);
@@ -36,31 +26,31 @@ realloc_call real_realloc;
 nothrow_new_call real_new_nothrow, real_new_array_nothrow;
 
 void* count_malloc(std::size_t n) {
-    note();
+    note_allocation();
     return real_malloc(n);
 }
 void* count_calloc(std::size_t n, std::size_t size) {
-    note();
+    note_allocation();
     return real_calloc(n, size);
 }
 void* count_realloc(void* p, std::size_t n) {
-    note();
+    note_allocation();
     return real_realloc(p, n);
 }
 void* count_new(std::size_t n) {
-    note();
+    note_allocation();
     return real_new(n);
 }
 void* count_new_array(std::size_t n) {
-    note();
+    note_allocation();
     return real_new_array(n);
 }
 void* count_new_nothrow(std::size_t n, const void* tag) {
-    note();
+    note_allocation();
     return real_new_nothrow(n, tag);
 }
 void* count_new_array_nothrow(std::size_t n, const void* tag) {
-    note();
+    note_allocation();
     return real_new_array_nothrow(n, tag);
 }
 
@@ -208,19 +198,6 @@ int allocation_counter::attach(const std::string& module_path) {
     search wanted{real, 0};
     dl_iterate_phdr(patch_module, &wanted);
     return wanted.redirected;
-}
-
-void allocation_counter::start() {
-    counted = 0;
-    counting = true;
-}
-
-void allocation_counter::stop() {
-    counting = false;
-}
-
-long long allocation_counter::count() const {
-    return counted.load();
 }
 
 } // namespace kestrune_host

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -9,15 +8,6 @@
 namespace kestrune_host {
 
 namespace {
-
-std::atomic<bool> counting{false};
-std::atomic<long long> counted{0};
-
-void note() {
-    if (counting.load(std::memory_order_relaxed)) {
-        counted.fetch_add(1, std::memory_order_relaxed);
-    }
-}
 
 // Each counting function calls what the slot held: the real function of the DLL the machine
 // imports it from. One machine module at a time, so one of each is enough.
@@ -40,47 +30,47 @@ calloc_call real_calloc;
 realloc_call real_realloc;
 
 LPVOID WINAPI count_heap_alloc(HANDLE heap, DWORD flags, SIZE_T n) {
-    note();
+    note_allocation();
     return real_heap_alloc(heap, flags, n);
 }
 LPVOID WINAPI count_heap_realloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T n) {
-    note();
+    note_allocation();
     return real_heap_realloc(heap, flags, p, n);
 }
 PVOID WINAPI count_rtl_alloc(PVOID heap, ULONG flags, SIZE_T n) {
-    note();
+    note_allocation();
     return real_rtl_alloc(heap, flags, n);
 }
 HGLOBAL WINAPI count_global_alloc(UINT flags, SIZE_T n) {
-    note();
+    note_allocation();
     return real_global_alloc(flags, n);
 }
 HGLOBAL WINAPI count_local_alloc(UINT flags, SIZE_T n) {
-    note();
+    note_allocation();
     return real_local_alloc(flags, n);
 }
 LPVOID WINAPI count_virtual_alloc(LPVOID at, SIZE_T n, DWORD type, DWORD protect) {
-    note();
+    note_allocation();
     return real_virtual_alloc(at, n, type, protect);
 }
 void* __cdecl count_malloc(size_t n) {
-    note();
+    note_allocation();
     return real_malloc(n);
 }
 void* __cdecl count_calloc(size_t n, size_t size) {
-    note();
+    note_allocation();
     return real_calloc(n, size);
 }
 void* __cdecl count_realloc(void* p, size_t n) {
-    note();
+    note_allocation();
     return real_realloc(p, n);
 }
 void* __cdecl count_new(size_t n) {
-    note();
+    note_allocation();
     return real_new(n);
 }
 void* __cdecl count_new_array(size_t n) {
-    note();
+    note_allocation();
     return real_new_array(n);
 }
 
@@ -192,19 +182,6 @@ int allocation_counter::attach(const std::string& module_path) {
     }
     HMODULE module = GetModuleHandleA(module_path.c_str());
     return module != nullptr ? patch_imports(module) : 0;
-}
-
-void allocation_counter::start() {
-    counted = 0;
-    counting = true;
-}
-
-void allocation_counter::stop() {
-    counting = false;
-}
-
-long long allocation_counter::count() const {
-    return counted.load();
 }
 
 } // namespace kestrune_host
