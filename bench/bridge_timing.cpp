@@ -12,7 +12,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/product_timing.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "runtime/machine_plugin.h"
 
 namespace kestrune::bench {

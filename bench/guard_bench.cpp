@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_support.h"
-#include "platform/platform.h"
-#include "runtime/guarded_machine.h"
+#include "calls/guarded_machine.h"
+#include "platform/module.h"
 
 namespace kestrune::bench {
 namespace {

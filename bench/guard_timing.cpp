@@ -17,8 +17,8 @@
 #include "bench/bench_support.h"
 #include "bench/bridge_timing.h"
 #include "bench/product_timing.h"
-#include "platform/platform.h"
-#include "runtime/guarded_machine.h"
+#include "calls/guarded_machine.h"
+#include "platform/module.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "bench/bench_support.h"
 #include "hostkit/host_platform.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "runtime/machine_plugin.h"
 
 namespace kestrune::bench {

@@ -13,7 +13,8 @@
 
 #include "bench/bench_support.h"
 #include "host/machine_collection.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/module.h"
 
 namespace kestrune::bench {
 namespace {

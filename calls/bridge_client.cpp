@@ -1,11 +1,12 @@
-#include "runtime/bridge_client.h"
+#include "calls/bridge_client.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
+#include "calls/child_line.h"
+#include "calls/guarded_machine.h"
 #include "machine/isolation.h"
-#include "runtime/events.h"
+#include "platform/process.h"
 
 namespace kestrune {
 
@@ -24,48 +25,7 @@ namespace {
 // spin, 24 us without, on the quiet machine).
 constexpr unsigned long long spin_microseconds = 10;
 
-// Waits until the bridge has published number in field, or the deadline passes, or the channel
-// closes; sleeps on the channel after a short spin, telling the bridge through asleep.
-platform::channel_wait wait_for(std::atomic<std::uint32_t>& field, std::uint32_t number,
-                                std::atomic<std::uint32_t>& asleep, const platform::channel& link,
-                                unsigned long long deadline, bool spin) {
-    unsigned long long spin_end =
-        platform::monotonic_microseconds() + (spin ? spin_microseconds : 0);
-    do {
-        if (field.load(std::memory_order_acquire) == number) {
-            return platform::channel_wait::woken;
-        }
-        platform::spin_pause();
-    } while (platform::monotonic_microseconds() < spin_end);
-    for (;;) {
-        asleep.store(1, std::memory_order_seq_cst);
-        if (field.load(std::memory_order_seq_cst) == number) {
-            asleep.store(0, std::memory_order_relaxed);
-            return platform::channel_wait::woken;
-        }
-        unsigned long long now = platform::monotonic_microseconds();
-        if (now >= deadline) {
-            asleep.store(0, std::memory_order_relaxed);
-            return platform::channel_wait::timed_out;
-        }
-        int wait_ms = static_cast<int>((deadline - now + 999) / 1000);
-        platform::channel_wait woke = platform::wait_channel(link, wait_ms);
-        asleep.store(0, std::memory_order_relaxed);
-        if (field.load(std::memory_order_acquire) == number) {
-            return platform::channel_wait::woken; // answered, even if it died right after
-        }
-        if (woke == platform::channel_wait::closed) {
-            return woke;
-        }
-    }
-}
-
 } // namespace
-
-bool bridge_program_path(char* text, std::size_t size) noexcept {
-    return platform::sibling_path(reinterpret_cast<const void*>(&bridge_program_path),
-                                  bridge_program_name, text, size);
-}
 
 // --- Start and end --------------------------------------------------------------------------
 
@@ -74,22 +34,15 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
     end();
     fault_ = machine_fault{};
     copied = 0;
-    char program[platform::max_path];
     std::size_t size = bridge::block_size_for(bridge::audio_bytes(bridge::initial_samples) >
                                                       bridge::range_bytes(capacity)
                                                   ? bridge::audio_bytes(bridge::initial_samples)
                                                   : bridge::range_bytes(capacity));
-    if (path == nullptr || !bridge_program_path(program, sizeof program) || size == 0 ||
-        !platform::create_shared_block(block_, size)) {
+    if (path == nullptr || size == 0 || !platform::create_shared_block(block_, size)) {
         return start_result::cant_start;
     }
     shared().block_size = static_cast<std::uint32_t>(block_.size);
-    char size_text[16];
-    std::snprintf(size_text, sizeof size_text, "%u", static_cast<unsigned>(block_.size));
-    char host_folder[platform::max_path];
-    platform::executable_folder(host_folder, sizeof host_folder);
-    const char* const arguments[] = {program, path, size_text, host_folder, nullptr};
-    if (!platform::start_child(program, arguments, block_.handle, child_)) {
+    if (!start_helper(path, block_, child_)) {
         end();
         return start_result::cant_start;
     }
@@ -98,7 +51,7 @@ bridge_client::start_result bridge_client::start(const char* path, parameter_ran
         platform::monotonic_microseconds() +
         second_ * static_cast<unsigned>(bridge::deadline_seconds(bridge::op::start_up));
     shared().block_handle = static_cast<std::int32_t>(child_.block);
-    if (wait_for(shared().ready, 1, shared().host_asleep, child_.link, deadline, false) !=
+    if (wait_for_helper(shared().ready, 1, child_.link, deadline, &shared().host_asleep) !=
         platform::channel_wait::woken) {
         end();
         return start_result::cant_start;
@@ -153,10 +106,7 @@ void bridge_client::destroy() noexcept {
 }
 
 void bridge_client::end() noexcept {
-    if (child_.id != 0) {
-        platform::end_child(child_, end_wait_ms);
-    }
-    platform::free_shared_block(block_);
+    end_helper(child_, block_, end_wait_ms);
     platform::free_shared_block(moved_from_);
 }
 
@@ -233,7 +183,8 @@ bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
     for (;;) {
         bridge::header& h = shared();
         platform::channel_wait woke =
-            wait_for(h.answer, number, h.host_asleep, child_.link, deadline, bridge_awake_);
+            wait_for_helper(h.answer, number, child_.link, deadline, &h.host_asleep,
+                            bridge_awake_ ? spin_microseconds : 0);
         if (woke != platform::channel_wait::woken) {
             fail(operation, seconds, woke == platform::channel_wait::closed, deadline);
             return false;

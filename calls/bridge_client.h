@@ -16,14 +16,13 @@
 
 #include <cstdint>
 
+#include "calls/bridge_protocol.h"
+#include "calls/machine_fault.h"
+#include "calls/parameter_ranges.h"
 #include "machine/machine_interface.h"
-#include "platform/platform.h"
-#include "runtime/bridge_protocol.h"
-#include "runtime/machine_fault.h"
+#include "platform/process.h"
 
 namespace kestrune {
-
-struct parameter_range; // events.h
 
 class bridge_client {
 public:
@@ -130,9 +129,5 @@ private:
     char message_text_[bridge::message_text_size] = {};
     char message_caption_[bridge::message_caption_size] = {};
 };
-
-// Where the bridge program lies: beside the module that holds this code (kestrune.dll, or the
-// program it is linked into). False when that path can't be learnt or is too long for text.
-bool bridge_program_path(char* text, std::size_t size) noexcept;
 
 } // namespace kestrune

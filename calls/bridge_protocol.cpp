@@ -1,4 +1,4 @@
-#include "runtime/bridge_protocol.h"
+#include "calls/bridge_protocol.h"
 
 #include <cstring>
 

@@ -1,13 +1,14 @@
-#include "runtime/bridge_server.h"
+#include "calls/bridge_server.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "platform/platform.h"
-#include "runtime/bridge_protocol.h"
-#include "runtime/events.h"
-#include "runtime/guarded_machine.h"
+#include "calls/bridge_protocol.h"
+#include "calls/guarded_machine.h"
+#include "calls/parameter_ranges.h"
+#include "platform/module.h"
+#include "platform/process.h"
 
 namespace kestrune {
 

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "platform/process.h"
+
 namespace kestrune {
 
 // Serves the machine at path through the block (of block_size bytes) and the channel that the

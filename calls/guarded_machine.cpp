@@ -1,6 +1,6 @@
-#include "runtime/guarded_machine.h"
+#include "calls/guarded_machine.h"
 
-#include "platform/platform.h"
+#include "platform/guard.h"
 
 namespace kestrune {
 

@@ -13,12 +13,16 @@
 // fault there is recorded here as any other, and bridge is null again.
 #pragma once
 
+#include "calls/bridge_client.h"
+#include "calls/machine_fault.h"
 #include "machine/machine_interface.h"
-#include "platform/platform.h"
-#include "runtime/bridge_client.h"
-#include "runtime/machine_fault.h"
+#include "platform/guard.h"
+#include "platform/module.h"
 
 namespace kestrune {
+
+// The size of the text buffer that describe hands a machine for a value's text.
+constexpr int text_buffer_size = 128;
 
 class guarded_machine {
 public:

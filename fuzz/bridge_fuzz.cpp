@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "calls/bridge_client.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/platform.h"
-#include "runtime/bridge_client.h"
+#include "platform/process.h"
 #include "runtime/events.h"
 
 using namespace kestrune;

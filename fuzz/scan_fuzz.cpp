@@ -17,7 +17,7 @@
 #include "fuzz/fuzz_support.h"
 #include "host/machine_collection.h"
 #include "hostkit/host_platform.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "host/machine_collection.h"
 #include "host/signature.h"
+#include "platform/module.h"
 #include "runtime/machine_plugin.h"
 
 #if defined(_WIN32)

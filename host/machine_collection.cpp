@@ -7,7 +7,8 @@
 #include "host/machine_probe.h"
 #include "host/scan_paths.h"
 #include "platform/files.h"
-#include "platform/platform.h"
+#include "platform/module.h"
+#include "platform/process.h"
 
 namespace kestrune {
 

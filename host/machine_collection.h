@@ -12,7 +12,7 @@
 #include "host/scan_store.h"
 #include "host/scanner.h"
 #include "machine/machine_info.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kestrune {
 

@@ -1,6 +1,7 @@
 #include "host/machine_probe.h"
 
-#include "platform/platform.h"
+#include "platform/guard.h"
+#include "platform/module.h"
 
 namespace kestrune {
 

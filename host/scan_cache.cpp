@@ -1,4 +1,5 @@
 #include "host/scan_cache.h"
+#include "platform/files.h"
 
 #include <cstring>
 

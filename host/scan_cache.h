@@ -15,7 +15,6 @@
 
 #include "host/description_record.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace kestrune {
 

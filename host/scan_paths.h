@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kestrune {
 

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "host/description_record.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kestrune::scan {
 

@@ -5,6 +5,8 @@
 
 #include "host/machine_probe.h"
 #include "host/scan_protocol.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace kestrune {
 

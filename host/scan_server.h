@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "platform/process.h"
+
 namespace kestrune {
 
 // Serves the host through the block (of block_size bytes) and channel named by handles

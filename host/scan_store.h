@@ -14,7 +14,6 @@
 
 #include "host/scan_cache.h"
 #include "platform/files.h"
-#include "platform/platform.h"
 
 namespace kestrune {
 

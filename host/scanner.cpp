@@ -1,69 +1,27 @@
 #include "host/scanner.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "calls/child_line.h"
 #include "host/scan_protocol.h"
-#include "machine/isolation.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace kestrune {
 
-namespace {
-
-enum class waited { answered, closed, timed_out };
-
-// Waits until field holds number, the channel closes or deadline (monotonic microseconds)
-// passes. Every wake-up is written, so a look and a sleep never miss one.
-waited wait_for(const std::atomic<std::uint32_t>& field, std::uint32_t number,
-                const platform::channel& link, unsigned long long deadline) {
-    for (;;) {
-        if (field.load(std::memory_order_acquire) == number) {
-            return waited::answered;
-        }
-        unsigned long long now = platform::monotonic_microseconds();
-        if (now >= deadline) {
-            return waited::timed_out;
-        }
-        platform::channel_wait woke =
-            platform::wait_channel(link, static_cast<int>((deadline - now + 999) / 1000));
-        if (woke == platform::channel_wait::closed) {
-            return field.load(std::memory_order_acquire) == number ? waited::answered
-                                                                   : waited::closed;
-        }
-    }
-}
-
-unsigned long long deadline_after(int ms) {
-    return platform::monotonic_microseconds() + 1000ull * static_cast<unsigned>(ms > 0 ? ms : 0);
-}
-
-} // namespace
-
-bool scanner_program_path(char* text, std::size_t size) noexcept {
-    return platform::sibling_path(reinterpret_cast<const void*>(&scanner_program_path),
-                                  bridge_program_name, text, size);
-}
-
 bool scanner::start() noexcept {
     end();
-    char program[platform::max_path];
-    char size_text[24];
-    std::snprintf(size_text, sizeof size_text, "%u", static_cast<unsigned>(scan::block_size));
-    if (!scanner_program_path(program, sizeof program) ||
-        !platform::create_shared_block(block_, scan::block_size)) {
+    if (!platform::create_shared_block(block_, scan::block_size)) {
         return false;
     }
-    char host_folder[platform::max_path];
-    platform::executable_folder(host_folder, sizeof host_folder);
-    const char* const arguments[] = {program, scan::scan_argument, size_text, host_folder, nullptr};
-    if (!platform::start_child(program, arguments, block_.handle, child_)) {
+    if (!start_helper(scan::scan_argument, block_, child_)) {
         end();
         return false;
     }
     ++started;
     requests_ = 0;
-    if (wait_for(scan::header_of(block_.base).ready, 1, child_.link,
-                 deadline_after(start_deadline_ms)) != waited::answered) {
+    if (wait_for_helper(scan::header_of(block_.base).ready, 1, child_.link,
+                        deadline_after_ms(start_deadline_ms)) != platform::channel_wait::woken) {
         end();
         return false;
     }
@@ -71,10 +29,7 @@ bool scanner::start() noexcept {
 }
 
 void scanner::end() noexcept {
-    if (child_.id != 0) {
-        platform::end_child(child_, end_wait_ms);
-    }
-    platform::free_shared_block(block_);
+    end_helper(child_, block_, end_wait_ms);
 }
 
 bool scanner::probe(const char* path, probe_outcome& outcome, description_record& record) noexcept {
@@ -94,8 +49,9 @@ bool scanner::probe(const char* path, probe_outcome& outcome, description_record
         std::uint32_t number = ++requests_;
         h.request.store(number, std::memory_order_seq_cst);
         platform::wake_channel(child_.link);
-        waited result = wait_for(h.answer, number, child_.link, deadline_after(deadline_ms));
-        if (result == waited::answered) {
+        platform::channel_wait result =
+            wait_for_helper(h.answer, number, child_.link, deadline_after_ms(deadline_ms));
+        if (result == platform::channel_wait::woken) {
             if (!read_answer(outcome, record)) {
                 outcome = probe_outcome::faulted; // an answer that isn't one: a broken scanner
                 end();
@@ -105,7 +61,8 @@ bool scanner::probe(const char* path, probe_outcome& outcome, description_record
         bool took = h.taken.load(std::memory_order_acquire) == number;
         end(); // the next DLL gets a new scanner
         if (took || attempt == 1) {
-            outcome = result == waited::closed ? probe_outcome::ended_scanner : probe_outcome::hung;
+            outcome = result == platform::channel_wait::closed ? probe_outcome::ended_scanner
+                                                               : probe_outcome::hung;
             return true;
         }
     }

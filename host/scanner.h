@@ -7,7 +7,7 @@
 
 #include "host/description_record.h"
 #include "host/scan_cache.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace kestrune {
 
@@ -45,9 +45,5 @@ private:
     std::uint32_t requests_ = 0;
     bool unavailable_ = false;
 };
-
-// Where the bridge program lies: beside the module that holds this code. False when that path
-// can't be learnt or doesn't fit size.
-bool scanner_program_path(char* text, std::size_t size) noexcept;
 
 } // namespace kestrune

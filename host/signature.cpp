@@ -1,4 +1,7 @@
 #include "host/signature.h"
+#include "platform/files.h"
+#include "platform/guard.h"
+#include "platform/module.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/module.h"
 
 namespace kestrune {
 

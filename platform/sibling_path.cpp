@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/module.h"
 
 namespace kestrune::platform {
 

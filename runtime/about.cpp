@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/guard.h"
+#include "platform/message_box.h"
 
 namespace kestrune {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "calls/guarded_machine.h"
 #include "machine/machine_info.h"
-#include "runtime/guarded_machine.h"
 
 namespace kestrune {
 

@@ -34,26 +34,6 @@ int to_machine_range(const host_parameter& host, const parameter_range& own, int
 
 } // namespace
 
-int copy_ranges(const machine_description& description, parameter_range* ranges, int capacity) {
-    const machine_parameter* const* params = description.params;
-    const int described = description.param_count;
-    if (params == nullptr || described <= 0 || ranges == nullptr) {
-        return 0;
-    }
-    const int count = described < capacity ? described : capacity;
-    for (int i = 0; i < count; ++i) {
-        const machine_parameter* entry = params[i];
-        parameter_range range;
-        if (entry != nullptr) {
-            range.lowest = entry->lowest;
-            range.highest = entry->highest;
-            range.present = true;
-        }
-        ranges[i] = range;
-    }
-    return count > 0 ? count : 0;
-}
-
 void send_events(const event_source& source, guarded_machine& target) {
     // An abandoned layout has no offsets (count 0): then no global value can be read.
     int globals = global_count(source);

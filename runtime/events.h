@@ -3,23 +3,15 @@
 // Plain functions over what an instance holds, so they can be exercised without a host.
 #pragma once
 
+#include "calls/guarded_machine.h"
+#include "calls/parameter_ranges.h"
 #include "host/host_interface.h"
 #include "machine/machine_interface.h"
-#include "runtime/guarded_machine.h"
 #include "runtime/value_layout.h"
 
 namespace kestrune {
 
 constexpr int track_record_size = 3; // note byte, then the command word, little-endian
-constexpr int text_buffer_size = 128;
-
-// One machine parameter's range, copied from the machine's description when it was loaded, so
-// that events and value texts never read the machine's memory again.
-struct parameter_range {
-    int lowest = 0;
-    int highest = 0;
-    bool present = false; // false: the machine's entry was null, and the parameter isn't reached
-};
 
 // What an instance hands the event functions: its value areas and both sides' parameters.
 struct event_source {
@@ -38,12 +30,6 @@ struct event_source {
 inline int machine_note(unsigned char note) {
     return (note & 15) + 12 * (note >> 4);
 }
-
-// Copies the ranges of the machine's first parameters, as many as it describes and at most
-// capacity, into ranges, and answers how many it copied (none for null params or a count that
-// isn't positive). It reads the machine's memory, so it runs inside the guard; every entry is
-// read into locals before it is written.
-int copy_ranges(const machine_description& description, parameter_range* ranges, int capacity);
 
 // Sends the changed global values in parameter order, then every track's note in track order.
 // A machine that faults is sent nothing more.

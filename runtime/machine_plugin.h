@@ -35,13 +35,13 @@
 
 #include <memory>
 
+#include "calls/bridge_client.h"
+#include "calls/guarded_machine.h"
 #include "host/host_interface.h"
 #include "machine/machine_info.h"
 #include "machine/machine_interface.h"
-#include "platform/platform.h"
-#include "runtime/bridge_client.h"
+#include "platform/module.h"
 #include "runtime/events.h"
-#include "runtime/guarded_machine.h"
 #include "runtime/machine_callback.h"
 #include "runtime/state.h"
 #include "runtime/value_layout.h"

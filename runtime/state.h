@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
+#include "calls/guarded_machine.h"
 #include "host/host_interface.h"
-#include "runtime/guarded_machine.h"
 
 namespace kestrune {
 

@@ -6,6 +6,8 @@
 
 #include "host/scan_paths.h"
 #include "host/signature.h"
+#include "platform/files.h"
+#include "platform/module.h"
 
 namespace {
 

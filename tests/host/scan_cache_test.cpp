@@ -14,7 +14,8 @@
 #include "host/scan_cache.h"
 #include "host/scan_store.h"
 #include "hostkit/describe.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/module.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
 

@@ -10,7 +10,10 @@
 
 #include "host/scan_paths.h"
 #include "hostkit/library.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/guard.h"
+#include "platform/message_box.h"
+#include "platform/module.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_paths.h"
 

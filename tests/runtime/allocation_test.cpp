@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "machine/machine_info.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "runtime/machine_plugin.h"
 #include "tests/support/test_paths.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hostkit/library.h"
+#include "platform/guard.h"
 #include "runtime/about.h"
 #include "tests/runtime/runtime_support.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostkit/host_platform.h"
+#include "platform/message_box.h"
 #include "runtime/about.h"
 #include "runtime/machine_plugin.h"
 #include "tests/runtime/runtime_support.h"

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/message_box.h"
 #include "tests/runtime/runtime_support.h"
 
 namespace kestrune::test {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/module.h"
 #include "tests/support/test_paths.h"
 
 namespace kestrune::test {

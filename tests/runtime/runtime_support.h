@@ -10,7 +10,7 @@
 #include "host/host_interface.h"
 #include "hostkit/memory_archive.h"
 #include "machine/machine_info.h"
-#include "platform/platform.h"
+#include "platform/module.h"
 #include "runtime/machine_plugin.h"
 #include "tests/fixtures/runtime/fixture_control.h"
 #include "tools/hostkit/hostkit/built_machine.h"

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/module.h"
 #include "tests/runtime/runtime_support.h"
 #include "tests/support/test_paths.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace fs = std::filesystem;
 

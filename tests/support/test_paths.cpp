@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "hostkit/library.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kestrune::test {
 

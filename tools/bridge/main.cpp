@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "calls/bridge_server.h"
 #include "host/scan_protocol.h"
 #include "host/scan_server.h"
-#include "runtime/bridge_server.h"
 
 int main(int argc, char** argv) {
     if (argc != 5 || argv[1][0] == '\0' || argv[2][0] < '0' || argv[2][0] > '9') {
