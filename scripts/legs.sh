@@ -17,14 +17,20 @@ if [ -z "${KESTRUNE_SUMMARY:-}" ]; then
     : >"$KESTRUNE_SUMMARY"
 fi
 
+# The time a leg took goes into its line: from leg_wanted (or the leg's last line) to its line.
+leg_clock=$SECONDS
+
 # record LEG PASSED FAILED [TEXT]: one result line. PASSED and FAILED count tests (or a fuzz
 # target as one); TEXT, when given, stands in the line instead of the counts.
 record() {
-    printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "${4:-}" >>"$KESTRUNE_SUMMARY"
+    printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "${4:-}" "$((SECONDS - leg_clock))" \
+        >>"$KESTRUNE_SUMMARY"
+    leg_clock=$SECONDS
 }
 
 # leg_wanted LEG: true unless the leg was left out by name (then its line says so).
 leg_wanted() {
+    leg_clock=$SECONDS
     [[ "$legs_skip" == *" $1 "* ]] || return 0
     echo "== $1: left out (KESTRUNE_SKIP)"
     record "$1" 0 0 "left out on purpose (KESTRUNE_SKIP)"
@@ -93,7 +99,9 @@ print_summary() {
     echo "== summary"
     awk -F '\t' '
         { passed += $2; failed += $3
-          printf "%-24s %s\n", $1 ":", ($4 != "" ? $4 : $2 " passed, " $3 " failed") }
-        END { printf "overall: %d passed, %d failed\n", passed, failed; exit failed > 0 }
+          printf "%-24s %s (%s s)\n", $1 ":", ($4 != "" ? $4 : $2 " passed, " $3 " failed"), $5 }
+        { seconds += $5 }
+        END { printf "overall: %d passed, %d failed (%d s)\n", passed, failed, seconds
+              exit failed > 0 }
     ' "$KESTRUNE_SUMMARY"
 }
