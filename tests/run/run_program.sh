@@ -3,19 +3,21 @@
 # (tests/support/results_main.cpp); case_result.sh then reads one test's result, so that each
 # test still has a line of its own. A test that ends the program (a crash, its timeout) is
 # written down as such, and the program runs again without the tests that have ended.
-#   run_program.sh RESULTS LOG COMMAND...   (COMMAND: the program, behind its emulator if any)
+#   run_program.sh RESULTS LOG FILTER COMMAND...
+# FILTER: the tests to run, as a GoogleTest filter ("*": all); COMMAND: the program, behind its
+# emulator if any.
 set -uo pipefail
-results=$1 log=$2
-shift 2
+results=$1 log=$2 wanted=$3
+shift 3
 : >"$results"
 : >"$log"
 
 count() { grep -c "$1" "$results"; }
 ended=()
 while :; do
-    filter='*'
+    filter=$wanted
     if [ ${#ended[@]} -gt 0 ]; then
-        filter="-$(IFS=:; echo "${ended[*]}")"
+        filter="$wanted-$(IFS=:; echo "${ended[*]}")"
     fi
     finished=$(count '^finished$')
     before=$(count '^end ')
