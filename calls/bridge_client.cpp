@@ -5,7 +5,6 @@
 
 #include "calls/child_line.h"
 #include "calls/guarded_machine.h"
-#include "machine/isolation.h"
 #include "platform/process.h"
 
 namespace kestrune {

@@ -1,7 +1,7 @@
 # Included by CTest when it starts (a TEST_INCLUDE_FILES entry that kestrune_add_test writes for
 # each Windows test program): lists the program's tests, once per build of it, and adds one test
 # that runs the program once for all of them (run_program.sh) and one test per case that reads
-# its result (case_result.sh). Each program is then one Wine process (and one more when a test
+# its result (case_result.awk). Each program is then one Wine process (and one more when a test
 # ends it), where it was one per test, and every test keeps its line.
 #
 # Set by the includer: KESTRUNE_PROGRAM (the program's file), KESTRUNE_PROGRAM_NAME,
@@ -70,7 +70,8 @@ function(kestrune_discover_program)
     set_tests_properties("${run}" PROPERTIES FIXTURES_SETUP ${name} TIMEOUT 3600 COST ${cost}
       WORKING_DIRECTORY ${KESTRUNE_RUN_DIR} ENVIRONMENT KESTRUNE_CACHE=off)
     foreach(case IN LISTS part_${part})
-      add_test("${case}" bash ${KESTRUNE_RUN_SCRIPTS}/case_result.sh ${results} ${log} ${case})
+      add_test("${case}" awk -v "name=${case}" -v "output=${log}"
+        -f ${KESTRUNE_RUN_SCRIPTS}/case_result.awk ${results})
       set_tests_properties("${case}" PROPERTIES FIXTURES_REQUIRED ${name} TIMEOUT 60
         SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
     endforeach()

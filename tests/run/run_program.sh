@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one test program once for all its tests, writing each test's result as it ends
-# (tests/support/results_main.cpp); case_result.sh then reads one test's result, so that each
+# (tests/support/results_main.cpp); case_result.awk then reads one test's result, so that each
 # test still has a line of its own. A test that ends the program (a crash, its timeout) is
 # written down as such, and the program runs again without the tests that have ended.
 #   run_program.sh RESULTS LOG FILTER COMMAND...
