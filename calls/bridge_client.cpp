@@ -105,7 +105,7 @@ void bridge_client::destroy() noexcept {
 }
 
 void bridge_client::end() noexcept {
-    end_helper(child_, block_, end_wait_ms);
+    end_helper(child_, block_);
     platform::free_shared_block(moved_from_);
 }
 
@@ -202,7 +202,7 @@ bool bridge_client::await(std::uint32_t number, bridge::op operation) noexcept {
             if (outcome == bridge::status::faulted) {
                 fault_.call = bridge::call_name(operation);
                 fault_.code = answer_.fault_code;
-                platform::end_child(child_, end_wait_ms); // its machine is abandoned with it
+                platform::end_child(child_, helper_end_wait_ms); // its machine is abandoned with it
                 return false;
             }
             return outcome == bridge::status::returned;
@@ -230,7 +230,7 @@ void bridge_client::fail(bridge::op operation, int deadline_seconds, bool ended,
     // itself once the deadline has passed.
     unsigned long long now = platform::monotonic_microseconds();
     int left = now < deadline ? static_cast<int>((deadline - now) / 1000) : 0;
-    int wait_ms = left > end_wait_ms ? left : end_wait_ms;
+    int wait_ms = left > helper_end_wait_ms ? left : helper_end_wait_ms;
     if (ended) {
         fault_.process_ended = true;
         // Killed all the same: a machine that closed the channel itself may still run, and a
@@ -238,14 +238,14 @@ void bridge_client::fail(bridge::op operation, int deadline_seconds, bool ended,
         fault_.exit_code = platform::end_child(child_, wait_ms);
     } else {
         fault_.deadline_seconds = deadline_seconds;
-        platform::end_child(child_, end_wait_ms);
+        platform::end_child(child_, helper_end_wait_ms);
     }
 }
 
 void bridge_client::bad_answer(bridge::op operation) noexcept {
     fault_.call = bridge::call_name(operation);
     fault_.bad_answer = true;
-    platform::end_child(child_, end_wait_ms);
+    platform::end_child(child_, helper_end_wait_ms);
 }
 
 // --- The machine's operations ---------------------------------------------------------------

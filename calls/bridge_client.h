@@ -103,10 +103,6 @@ private:
     // Records an answer out of its range as a fault of the call, and ends the process.
     void bad_answer(bridge::op operation) noexcept;
 
-    // How long ending a process may take beyond a call's deadline: a killed process ends at
-    // once, unless it is stuck in the kernel or a driver, and then the host doesn't wait for it.
-    static constexpr int end_wait_ms = 200;
-
     // The answer to the last request, as read from the block once and checked here.
     struct answer_fields {
         std::int32_t outcome = 0;

@@ -41,29 +41,23 @@ platform::channel_wait wait_for_helper(const std::atomic<std::uint32_t>& field,
         platform::spin_pause();
     } while (platform::monotonic_microseconds() < spin_end);
     // Every wake-up is written down before the look at field, so a look and a sleep never miss
-    // one.
+    // one. Without asleep, nobody reads the flag.
+    std::atomic<std::uint32_t> unread{0};
+    std::atomic<std::uint32_t>& sleeping = asleep != nullptr ? *asleep : unread;
     for (;;) {
-        if (asleep != nullptr) {
-            asleep->store(1, std::memory_order_seq_cst);
-        }
+        sleeping.store(1, std::memory_order_seq_cst);
         if (field.load(std::memory_order_seq_cst) == number) {
-            if (asleep != nullptr) {
-                asleep->store(0, std::memory_order_relaxed);
-            }
+            sleeping.store(0, std::memory_order_relaxed);
             return platform::channel_wait::woken;
         }
         const unsigned long long now = platform::monotonic_microseconds();
         if (now >= deadline) {
-            if (asleep != nullptr) {
-                asleep->store(0, std::memory_order_relaxed);
-            }
+            sleeping.store(0, std::memory_order_relaxed);
             return platform::channel_wait::timed_out;
         }
         const int wait_ms = static_cast<int>((deadline - now + 999) / 1000);
         const platform::channel_wait woke = platform::wait_channel(link, wait_ms);
-        if (asleep != nullptr) {
-            asleep->store(0, std::memory_order_relaxed);
-        }
+        sleeping.store(0, std::memory_order_relaxed);
         if (field.load(std::memory_order_acquire) == number) {
             return platform::channel_wait::woken; // answered, even if it ended right after
         }
@@ -77,10 +71,9 @@ unsigned long long deadline_after_ms(int ms) noexcept {
     return platform::monotonic_microseconds() + 1000ull * static_cast<unsigned>(ms > 0 ? ms : 0);
 }
 
-void end_helper(platform::child_process& child, platform::shared_block& block,
-                int wait_ms) noexcept {
+void end_helper(platform::child_process& child, platform::shared_block& block) noexcept {
     if (child.id != 0) {
-        platform::end_child(child, wait_ms);
+        platform::end_child(child, helper_end_wait_ms);
     }
     platform::free_shared_block(block);
 }

@@ -41,9 +41,13 @@ platform::channel_wait wait_for_helper(const std::atomic<std::uint32_t>& field,
 // The monotonic time ms milliseconds from now (none for ms <= 0).
 unsigned long long deadline_after_ms(int ms) noexcept;
 
-// Ends the helper, if one runs (waiting at most wait_ms for it to go once killed), and frees
-// block.
-void end_helper(platform::child_process& child, platform::shared_block& block,
-                int wait_ms) noexcept;
+// How long ending a helper may take (beyond a call's deadline, for a bridge): a killed process
+// ends at once, unless it is stuck in the kernel or a driver, and then the host doesn't wait for
+// it.
+constexpr int helper_end_wait_ms = 200;
+
+// Ends the helper, if one runs (waiting at most helper_end_wait_ms for it to go once killed),
+// and frees block.
+void end_helper(platform::child_process& child, platform::shared_block& block) noexcept;
 
 } // namespace kestrune

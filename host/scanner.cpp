@@ -29,7 +29,7 @@ bool scanner::start() noexcept {
 }
 
 void scanner::end() noexcept {
-    end_helper(child_, block_, end_wait_ms);
+    end_helper(child_, block_);
 }
 
 bool scanner::probe(const char* path, probe_outcome& outcome, description_record& record) noexcept {

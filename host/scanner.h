@@ -32,9 +32,6 @@ public:
     // can make slow. One that isn't ready by then leaves the scan to the host's process.
     int start_deadline_ms = 10000;
     int started = 0; // scanners started so far, for tests and the report
-    // How long ending a scanner may take: a killed process ends at once, unless it is stuck in
-    // the kernel or a driver, and then the scan doesn't wait for it.
-    static constexpr int end_wait_ms = 200;
 
 private:
     bool start() noexcept;

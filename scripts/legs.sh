@@ -98,9 +98,8 @@ print_summary() {
     echo
     echo "== summary"
     awk -F '\t' '
-        { passed += $2; failed += $3
+        { passed += $2; failed += $3; seconds += $5
           printf "%-24s %s (%s s)\n", $1 ":", ($4 != "" ? $4 : $2 " passed, " $3 " failed"), $5 }
-        { seconds += $5 }
         END { printf "overall: %d passed, %d failed (%d s)\n", passed, failed, seconds
               exit failed > 0 }
     ' "$KESTRUNE_SUMMARY"
